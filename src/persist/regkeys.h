@@ -1,0 +1,22 @@
+#pragma once
+// The registry settings store: every setting is one REG_SZ value under
+// HKEY_LOCAL_MACHINE\SOFTWARE\<company>\Tarnwick\.
+
+#include <QString>
+#include <cstdint>
+
+// Reads name (creating it with value's default when missing or empty) while
+// gUpdateMode is not 1; writes value unconditionally while it is 1. All callers
+// pass gKeyName and gKeyValue. "" is stored, and left in value, as " ".
+void Registry(QString& name, QString& value);
+
+// The value as text ("" when the key or value cannot be read, or its type is
+// not text or a 32-bit number). root is the predefined key's handle value.
+QString GetKeyValue(uint32_t root, QString& subKey, QString& name);
+
+// Creates the key when needed and writes value as REG_SZ. Returns true iff the
+// value was written.
+bool UpdateKey(uint32_t root, QString& subKey, QString& name, QString& value);
+
+// "SOFTWARE\<company>\Tarnwick\".
+QString SettingsKeyPath();

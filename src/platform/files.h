@@ -1,0 +1,20 @@
+#pragma once
+// Plain file operations the program needs, without faults: they only say
+// whether they worked.
+
+#include <QString>
+#include <string>
+
+namespace platform {
+
+// Appends bytes to the named file (created when missing), then closes it.
+// Returns true iff every byte was written.
+bool appendToFile(const QString& path, const std::string& bytes);
+
+// Turns a program path that may use "\" as separator into a local path.
+QString localPath(const QString& programPath);
+
+// The directory the program's executable lives in, without a trailing separator.
+QString programDirectory();
+
+}  // namespace platform
