@@ -1,0 +1,477 @@
+#include "platform/qt/qt_controls.h"
+
+#include "platform/fault.h"
+#include "platform/files.h"
+#include "platform/qt/toolkit.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMargins>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+inline constexpr int32_t kInvalidArrayIndex = 381;  // "Invalid property array index"
+
+// Event callbacks running now, on any form. A form destroyed while one runs
+// defers deleting its window: one of its widgets may be on the call stack.
+int gCallbackDepth = 0;
+
+// Runs an event callback. The program traps its own faults; whatever still
+// escapes is reported here, as an exception must not unwind through Qt.
+template <class... Args>
+void fire(const std::function<void(Args...)>& callback, Args... args) {
+  if (!callback) return;
+  const std::function<void(Args...)> call = callback;  // it may destroy its owner
+  ++gCallbackDepth;
+  try {
+    call(args...);
+  } catch (const Fault& fault) {
+    qWarning("Untrapped fault %d in an event: %s, %s", fault.number,
+             qUtf8Printable(fault.description), qUtf8Printable(fault.source));
+  } catch (const std::exception& error) {
+    qWarning("Untrapped exception in an event: %s", error.what());
+  } catch (...) {
+    qWarning("Untrapped exception in an event");
+  }
+  --gCallbackDepth;
+}
+
+qreal logicalDpi(const QWidget* widget) {
+  const QScreen* screen = widget->screen();
+  return screen ? screen->logicalDotsPerInch() : 96.0;
+}
+
+int toPixels(int twips, qreal dpi) { return qRound(twips * dpi / 1440.0); }
+
+int toTwips(int pixels, qreal dpi) { return qRound(pixels * 1440.0 / dpi); }
+
+// 1 left, 2 right, 4 middle; 0 for buttons the program has no code for.
+int buttonCode(Qt::MouseButton button) {
+  switch (button) {
+    case Qt::LeftButton: return 1;
+    case Qt::RightButton: return 2;
+    case Qt::MiddleButton: return 4;
+    default: return 0;
+  }
+}
+
+void applyFont(QWidget* widget, const Font* font) {
+  if (!font) return;
+  QFont qfont = widget->font();
+  if (!font->family.isEmpty()) qfont.setFamily(font->family);  // Qt substitutes a missing family
+  qfont.setPointSizeF(font->points);
+  qfont.setBold(font->bold);
+  qfont.setItalic(font->italic);
+  widget->setFont(qfont);
+}
+
+Qt::Alignment toQt(Align align) {
+  switch (align) {
+    case Align::Center: return Qt::AlignHCenter | Qt::AlignTop;
+    case Align::Right: return Qt::AlignRight | Qt::AlignTop;
+    case Align::Left: break;
+  }
+  return Qt::AlignLeft | Qt::AlignTop;
+}
+
+// The picture an image shows until one is loaded: a grey 20 x 20 square.
+QPixmap blankPicture() {
+  QPixmap picture(20, 20);
+  picture.fill(Qt::transparent);
+  QPainter painter(&picture);
+  painter.setPen(QColor(128, 128, 128, 160));
+  painter.setBrush(QColor(192, 192, 192, 96));
+  painter.drawRect(0, 0, 19, 19);
+  return picture;
+}
+
+// Lets widgetOf() find the widget behind any control of this toolkit.
+class QtControl {
+ public:
+  virtual ~QtControl() = default;
+  virtual QWidget* widget() const = 0;
+};
+
+// What every control shares: its widget, which the form's window owns.
+template <class Interface, class Widget>
+class Wrapper : public Interface, public QtControl {
+ public:
+  explicit Wrapper(Widget* widget) : widget_(widget) { widget_->show(); }
+  void setVisible(bool visible) override { widget_->setVisible(visible); }
+  bool visible() const override { return !widget_->isHidden(); }
+  QWidget* widget() const override { return widget_; }
+
+ protected:
+  Widget* widget_;
+};
+
+class QtCommandButton;
+class QtLabel;
+
+// A push button that reports every mouse button, not only the left one.
+class ButtonWidget : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+  QtCommandButton* owner = nullptr;  // nullptr once the form is gone
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+class QtCommandButton : public Wrapper<CommandButton, ButtonWidget> {
+ public:
+  explicit QtCommandButton(ButtonWidget* button) : Wrapper(button) {
+    button->owner = this;
+    QObject::connect(button, &QPushButton::clicked, button, [button] {
+      if (button->owner) fire(button->owner->onClick);
+    });
+  }
+  ~QtCommandButton() override { widget_->owner = nullptr; }
+  QString caption() const override { return widget_->text(); }
+  void setCaption(const QString& caption) override { widget_->setText(caption); }
+};
+
+void ButtonWidget::mousePressEvent(QMouseEvent* event) {
+  if (owner && buttonCode(event->button())) fire(owner->onMouseDown, buttonCode(event->button()));
+  // Qt's button acts on the left button only and passes the others on to the
+  // frame behind; here they stop at the button.
+  if (owner && event->button() == Qt::LeftButton) QPushButton::mousePressEvent(event);
+  else event->accept();
+}
+
+void ButtonWidget::mouseReleaseEvent(QMouseEvent* event) {
+  if (owner && buttonCode(event->button())) fire(owner->onMouseUp, buttonCode(event->button()));
+  if (owner && event->button() == Qt::LeftButton) QPushButton::mouseReleaseEvent(event);
+  else event->accept();
+}
+
+void ButtonWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+  // The second press of a double-click has been delivered as a press already.
+  event->accept();
+}
+
+void ButtonWidget::keyPressEvent(QKeyEvent* event) {
+  // Enter activates the focused button, as Space does.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (!enter) return QPushButton::keyPressEvent(event);
+  if (!event->isAutoRepeat()) click();
+  event->accept();
+}
+
+// A label that reports clicks and double-clicks with the left button.
+class LabelWidget : public QLabel {
+ public:
+  using QLabel::QLabel;
+  QtLabel* owner = nullptr;  // nullptr once the form is gone
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  bool secondClick_ = false;  // the release ends a double-click
+};
+
+class QtLabel : public Wrapper<Label, LabelWidget> {
+ public:
+  QtLabel(LabelWidget* label, Align align) : Wrapper(label) {
+    label->owner = this;
+    label->setAlignment(toQt(align));
+    label->setWordWrap(true);
+  }
+  ~QtLabel() override { widget_->owner = nullptr; }
+  QString caption() const override { return widget_->text(); }
+  void setCaption(const QString& caption) override { widget_->setText(caption); }
+};
+
+void LabelWidget::mouseReleaseEvent(QMouseEvent* event) {
+  const bool second = std::exchange(secondClick_, false);
+  const bool inside = rect().contains(event->position().toPoint());
+  if (owner && !second && inside && event->button() == Qt::LeftButton) fire(owner->onClick);
+  event->accept();
+}
+
+void LabelWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+  event->accept();
+  if (event->button() != Qt::LeftButton) return;
+  secondClick_ = true;
+  if (owner) fire(owner->onDblClick);
+}
+
+class QtFrame : public Wrapper<Frame, QGroupBox> {
+ public:
+  using Wrapper::Wrapper;
+};
+
+class QtTextBox : public Wrapper<TextBox, QLineEdit> {
+ public:
+  using Wrapper::Wrapper;
+  QString text() const override { return widget_->text(); }
+  void setText(const QString& text) override { widget_->setText(text); }
+};
+
+class QtComboBox : public Wrapper<ComboBox, QComboBox> {
+ public:
+  QtComboBox(QComboBox* combo, const QStringList& items) : Wrapper(combo) {
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setCompleter(nullptr);  // typed text stays as typed
+    combo->addItems(items);
+    combo->setCurrentIndex(-1);
+    combo->clearEditText();
+  }
+  QString text() const override { return widget_->currentText(); }
+  void setText(const QString& text) override { widget_->setEditText(text); }
+};
+
+class QtListBox : public Wrapper<ListBox, QListWidget> {
+ public:
+  using Wrapper::Wrapper;
+  int listCount() const override { return widget_->count(); }
+
+  QString item(int index) const override {
+    const QListWidgetItem* line = widget_->item(index);
+    return line ? line->text() : QString();
+  }
+
+  void removeItem(int index) override {
+    if (index < 0 || index >= widget_->count())
+      raise(kInvalidArrayIndex, QStringLiteral("Invalid property array index"));
+    delete widget_->takeItem(index);
+  }
+
+  void addItem(const QString& line) override {
+    widget_->addItem(line);
+    widget_->scrollToBottom();
+  }
+
+  void setText(const QString& text) override {
+    for (int row = 0; row < widget_->count(); ++row) {
+      if (widget_->item(row)->text() == text) return widget_->setCurrentRow(row);
+    }
+    widget_->clearSelection();
+    widget_->setCurrentRow(-1);
+  }
+};
+
+class QtImage : public Wrapper<Image, QLabel> {
+ public:
+  explicit QtImage(QLabel* image) : Wrapper(image) {
+    image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    image->setPixmap(blankPicture());
+  }
+
+  void loadPicture(const QString& path) override {
+    const QString file = localPath(path);
+    if (!QFileInfo::exists(file)) raise(faults::kFileNotFound, QStringLiteral("File not found"));
+    QPixmap picture;
+    if (!picture.load(file)) raise(faults::kInvalidPicture, QStringLiteral("Invalid picture"));
+    widget_->setPixmap(picture);
+    file_ = path;
+  }
+
+  QString pictureFile() const override { return file_; }
+
+ private:
+  QString file_;  // as the program gave it
+};
+
+class QtForm;
+
+// A top-level window that leaves closing to the program.
+class FormWidget : public QWidget {
+ public:
+  QtForm* owner = nullptr;  // nullptr once the form is gone
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+};
+
+class QtForm : public Form {
+ public:
+  QtForm() : window_(new FormWidget) {
+    window_->owner = this;
+    setClientSize(toTwips(window_->width(), dpi()), toTwips(window_->height(), dpi()));
+  }
+
+  ~QtForm() override {
+    window_->owner = nullptr;
+    controls_.clear();  // they let go of their widgets first
+    if (!QCoreApplication::instance()) return;  // the process is ending; Qt has let go of its windows
+    window_->hide();
+    if (gCallbackDepth > 0) window_->deleteLater();
+    else delete window_;
+  }
+
+  QWidget* window() const { return window_; }
+
+  void setCaption(const QString& caption) override { window_->setWindowTitle(caption); }
+  QString caption() const override { return window_->windowTitle(); }
+
+  void setHeight(int twips) override {
+    heightTwips_ = twips;
+    applyOuterSize();
+  }
+  int height() const override { return heightTwips_; }
+
+  void setWidth(int twips) override {
+    widthTwips_ = twips;
+    applyOuterSize();
+  }
+  int width() const override { return widthTwips_; }
+
+  void setClientSize(int widthTwips, int heightTwips) override {
+    const QMargins margins = frameMargins();
+    const int width = toPixels(widthTwips, dpi());
+    const int height = toPixels(heightTwips, dpi());
+    window_->setFixedSize(width, height);
+    widthTwips_ = toTwips(width + margins.left() + margins.right(), dpi());
+    heightTwips_ = toTwips(height + margins.top() + margins.bottom(), dpi());
+  }
+
+  void show() override {
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+  }
+  void hide() override { window_->hide(); }
+  bool visible() const override { return window_->isVisible(); }
+
+  Frame* addFrame(Frame* parent, Twips at, const QString& caption) override {
+    return adopt<QtFrame>(place(new QGroupBox(caption, host(parent)), at));
+  }
+
+  CommandButton* addCommandButton(Frame* parent, Twips at, const QString& caption,
+                                  const Font* font) override {
+    auto* button = place(new ButtonWidget(caption, host(parent)), at);
+    applyFont(button, font);
+    return adopt<QtCommandButton>(button);
+  }
+
+  Label* addLabel(Frame* parent, Twips at, const QString& caption, Align align,
+                  const Font* font) override {
+    auto* label = place(new LabelWidget(caption, host(parent)), at);
+    applyFont(label, font);
+    return adopt<QtLabel>(label, align);
+  }
+
+  TextBox* addTextBox(Frame* parent, Twips at, const QString& text) override {
+    return adopt<QtTextBox>(place(new QLineEdit(text, host(parent)), at));
+  }
+
+  ComboBox* addComboBox(Frame* parent, Twips at, const QStringList& items) override {
+    return adopt<QtComboBox>(place(new QComboBox(host(parent)), at), items);
+  }
+
+  ListBox* addListBox(Frame* parent, Twips at) override {
+    return adopt<QtListBox>(place(new QListWidget(host(parent)), at));
+  }
+
+  Image* addImage(Frame* parent, Twips at) override {
+    return adopt<QtImage>(place(new QLabel(host(parent)), at));
+  }
+
+  void setTabOrder(const std::vector<Control*>& order) override {
+    std::vector<QWidget*> chain;
+    for (const Control* control : order) chain.push_back(widgetOf(control));
+    for (const auto& control : controls_) {
+      QWidget* widget = widgetOf(control.get());
+      if (std::find(chain.begin(), chain.end(), widget) == chain.end())
+        widget->setFocusPolicy(Qt::NoFocus);
+    }
+    for (size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+  }
+
+  void setFocus(Control* control) override { widgetOf(control)->setFocus(Qt::OtherFocusReason); }
+
+ private:
+  qreal dpi() const { return logicalDpi(window_); }
+
+  // The window frame around the inside: as the window system reports it once
+  // the window is shown, else that of a typical desktop window (4-pixel
+  // borders and a 27-pixel title bar at 96 DPI, so 8 and 31 pixels in all).
+  QMargins frameMargins() const {
+    const QRect outer = window_->frameGeometry();
+    const QRect inner = window_->geometry();
+    if (window_->isVisible() && outer != inner) {
+      return {inner.left() - outer.left(), inner.top() - outer.top(),
+              outer.right() - inner.right(), outer.bottom() - inner.bottom()};
+    }
+    const int border = qRound(4 * dpi() / 96.0);
+    return {border, qRound(27 * dpi() / 96.0), border, border};
+  }
+
+  // The user cannot resize the window; only the program does, through here.
+  void applyOuterSize() {
+    const QMargins margins = frameMargins();
+    const int width = toPixels(widthTwips_, dpi()) - margins.left() - margins.right();
+    const int height = toPixels(heightTwips_, dpi()) - margins.top() - margins.bottom();
+    window_->setFixedSize(std::max(width, 0), std::max(height, 0));
+  }
+
+  QWidget* host(Frame* frame) const { return frame ? widgetOf(frame) : window_; }
+
+  template <class W>
+  W* place(W* widget, Twips at) const {
+    widget->setGeometry(toPixels(at.left, dpi()), toPixels(at.top, dpi()),
+                        toPixels(at.width, dpi()), toPixels(at.height, dpi()));
+    return widget;
+  }
+
+  template <class T, class... Args>
+  T* adopt(Args&&... args) {
+    auto control = std::make_unique<T>(std::forward<Args>(args)...);
+    T* raw = control.get();
+    controls_.push_back(std::move(control));
+    return raw;
+  }
+
+  FormWidget* window_;
+  std::vector<std::unique_ptr<Control>> controls_;
+  int heightTwips_ = 0;
+  int widthTwips_ = 0;
+};
+
+void FormWidget::closeEvent(QCloseEvent* event) {
+  event->ignore();  // the program decides whether the window goes
+  if (owner) fire(owner->onClose);
+}
+
+}  // namespace
+
+std::unique_ptr<Form> newQtForm() { return std::make_unique<QtForm>(); }
+
+QWidget* widgetOf(const Control* control) {
+  const auto* qtControl = dynamic_cast<const QtControl*>(control);
+  return qtControl ? qtControl->widget() : nullptr;
+}
+
+QWidget* windowOf(const Form* form) {
+  const auto* qtForm = dynamic_cast<const QtForm*>(form);
+  return qtForm ? qtForm->window() : nullptr;
+}
+
+}  // namespace platform
