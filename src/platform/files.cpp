@@ -31,7 +31,17 @@ QString localPath(const QString& programPath) {
   return QDir::cleanPath(path);
 }
 
+namespace {
+QString& testProgramDirectory() {
+  static QString dir;
+  return dir;
+}
+}  // namespace
+
+void setProgramDirectoryForTesting(const QString& dir) { testProgramDirectory() = dir; }
+
 QString programDirectory() {
+  if (!testProgramDirectory().isEmpty()) return testProgramDirectory();
   return QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
                                       : QDir::currentPath();
 }

@@ -17,4 +17,7 @@ QString localPath(const QString& programPath);
 // The directory the program's executable lives in, without a trailing separator.
 QString programDirectory();
 
+// Makes programDirectory() answer dir; an empty text restores the real one.
+void setProgramDirectoryForTesting(const QString& dir);
+
 }  // namespace platform

@@ -1,0 +1,208 @@
+#include "config/config_dialog.h"
+
+#include "link/mcu.h"
+#include "persist/convert.h"
+#include "persist/errorreport.h"
+#include "persist/regkeys.h"
+#include "shell/main_window.h"
+
+namespace {
+
+std::unique_ptr<ConfigDialog> gConfig;
+
+const QString kMomentary = QStringLiteral("Momentary");
+const QString kLatch = QStringLiteral("Latch");
+
+// Leading and trailing blanks removed (blanks only, as names are typed).
+QString TrimBlanks(const QString& text) {
+  qsizetype first = 0, last = text.size();
+  while (first < last && text.at(first) == QLatin1Char(' ')) ++first;
+  while (last > first && text.at(last - 1) == QLatin1Char(' ')) --last;
+  return text.mid(first, last - first);
+}
+
+// The port number of a port text: the digits it ends with ("COM12" gives "12").
+// A text that ends in no digit gives its last character, which the conversion
+// to a port number then refuses.
+QString PortFromText(const QString& text) {
+  qsizetype start = text.size();
+  while (start > 0 && text.at(start - 1).isDigit() && text.at(start - 1).unicode() < 0x80) --start;
+  return start < text.size() ? text.mid(start) : text.right(1);
+}
+
+void BuildConfig(ConfigDialog& d) {
+  using platform::Align;
+  using platform::Twips;
+  d.form = platform::toolkit().newForm();
+  platform::Form& f = *d.form;
+  f.setCaption(QStringLiteral("Configuration"));
+  f.setClientSize(4815, 4350);
+
+  platform::Frame* buttons = f.addFrame(nullptr, Twips{60, 0, 4695, 2235}, QStringLiteral("Button Configuration"));
+  const platform::Font modeFont{QStringLiteral("MS Sans Serif"), 8.25, true, false};
+  for (int i = 0; i < kPorts; ++i) {
+    const int top = 360 * i;
+    f.addLabel(buttons, Twips{120, 420 + top, 135, 255}, QString::number(i + 1) + QStringLiteral("."), Align::Left);
+    f.addLabel(buttons, Twips{240, 420 + top, 1095, 255}, QStringLiteral("Server Name:"), Align::Right);
+    d.txtServer[i] = f.addTextBox(buttons, Twips{1380, 360 + top, 1875, 285},
+                                  QStringLiteral("Server ") + QString::number(i + 1));
+    d.lblMode[i] = f.addLabel(buttons, Twips{3540, 420 + top, 975, 255}, kMomentary, Align::Center, &modeFont);
+    d.lblMode[i]->onClick = [i] { lblMode_Click(i); };
+  }
+
+  platform::Frame* com = f.addFrame(nullptr, Twips{60, 2280, 4695, 1515}, QStringLiteral("COM Settings"));
+  auto combo = [&](const char* caption, Twips label, Twips box, const QStringList& items) {
+    f.addLabel(com, label, QString::fromLatin1(caption), Align::Right);
+    return f.addComboBox(com, box, items);
+  };
+  d.PortComboBox = combo("COM Port:", {120, 360, 855, 255}, {1020, 300, 1395, 315},
+                         {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"});
+  d.SpeedComboBox = combo("Speed:", {120, 720, 855, 255}, {1020, 660, 1395, 315},
+                          {"300", "1200", "2400", "4800", "9600", "19200", "38400"});
+  d.FlowControl = combo("Flow Control:", {60, 1080, 915, 255}, {1020, 1020, 1395, 315},
+                        {"0 - None", "1 - XON/XOFF", "2 - RTS/CTS"});
+  d.Parity = combo("Parity:", {2280, 360, 855, 255}, {3180, 300, 975, 315}, {"None", "Odd", "Even", "Mark", "Space"});
+  d.DataBits = combo("Data:", {2280, 720, 855, 255}, {3180, 660, 975, 315}, {"4", "5", "6", "7", "8"});
+  d.StopBits = combo("Stop Bits:", {2280, 1080, 855, 255}, {3180, 1020, 975, 315}, {"1", "1.5", "2"});
+
+  d.btnSave = f.addCommandButton(nullptr, Twips{300, 3900, 1695, 375}, QStringLiteral("Save"));
+  d.btnCancel = f.addCommandButton(nullptr, Twips{2820, 3900, 1695, 375}, QStringLiteral("Cancel"));
+  d.btnSave->onClick = btnSave_Click;
+  d.btnCancel->onClick = btnCancel_Click;
+  // Closing through the window frame is Cancel.
+  f.onClose = btnCancel_Click;
+
+  std::vector<platform::Control*> order(d.txtServer.begin(), d.txtServer.end());
+  order.insert(order.end(), {d.btnSave, d.btnCancel, d.Parity, d.FlowControl, d.DataBits, d.StopBits,
+                             d.SpeedComboBox, d.PortComboBox});
+  f.setTabOrder(order);
+}
+
+// The six texts into the settings, in the order the settings are saved.
+void TakeSerialTexts(const Steps& step) {
+  ConfigDialog& d = frmConfig();
+  step([&] { g.gCommPort = PortFromText(d.PortComboBox->text()); });
+  step([&] { g.gCommSpeed = d.SpeedComboBox->text(); });
+  step([&] { g.gFlowControl = d.FlowControl->text().left(1); });
+  step([&] { g.gParity = d.Parity->text().left(1); });
+  step([&] { g.gDataBits = d.DataBits->text(); });
+  step([&] { g.gStopBits = d.StopBits->text(); });
+}
+
+}  // namespace
+
+ConfigDialog& frmConfig() {
+  if (!gConfig) {
+    gConfig = std::make_unique<ConfigDialog>();
+    BuildConfig(*gConfig);
+    frmConfig_Form_Load();
+  }
+  return *gConfig;
+}
+
+bool ConfigLoaded() { return gConfig != nullptr; }
+
+void UnloadConfig() { gConfig.reset(); }
+
+void frmConfig_Form_Load() {
+  const Steps step("[Form_Load] Error (");
+  ConfigDialog& d = *gConfig;
+  step([] { g.gOldCommPort = g.gCommPort; });
+  step([] { g.gOldCommSpeed = g.gCommSpeed; });
+  step([] { g.gOldFlowControl = g.gFlowControl; });
+  step([] { g.gOldParity = g.gParity; });
+  step([] { g.gOldDataBits = g.gDataBits; });
+  step([] { g.gOldStopBits = g.gStopBits; });
+
+  for (int i = 0; i < kPorts; ++i) {
+    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1); });
+    step([&] { g.gKeyValue = TrimBlanks(d.txtServer[i]->text()); });
+    step([] { Registry(g.gKeyName, g.gKeyValue); });
+    step([&] { d.txtServer[i]->setText(g.gKeyValue); });
+    step([&] {
+      if (MainLoaded()) Main().lblServer[i]->setCaption(g.gKeyValue);
+    });
+  }
+  for (int i = 0; i < kPorts; ++i) {
+    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1) + QStringLiteral(" Mode"); });
+    step([&] { g.gKeyValue = QString::number(g.gPortMode[i]); });
+    step([] { Registry(g.gKeyName, g.gKeyValue); });  // only creates a missing entry
+    step([&] { d.lblMode[i]->setCaption(g.gPortMode[i] != 0 ? kLatch : kMomentary); });
+  }
+
+  step([&] { d.PortComboBox->setText(QStringLiteral("COM") + g.gCommPort); });
+  step([&] { d.SpeedComboBox->setText(g.gCommSpeed); });
+  static const char* const kFlowTexts[] = {"0 - None", "1 - XON/XOFF", "2 - RTS/CTS"};
+  for (int mode = 0; mode < 3; ++mode)
+    if (step.test([&] { return CDbl(g.gFlowControl) == mode; }))
+      step([&] { d.FlowControl->setText(QString::fromLatin1(kFlowTexts[mode])); });
+  static const char* const kParities[][2] = {
+      {"E", "Even"}, {"M", "Mark"}, {"N", "None"}, {"O", "Odd"}, {"S", "Space"}};
+  for (const auto& parity : kParities)
+    if (g.gParity == QLatin1String(parity[0]))
+      step([&] { d.Parity->setText(QString::fromLatin1(parity[1])); });
+  step([&] { d.DataBits->setText(g.gDataBits); });
+  step([&] { d.StopBits->setText(g.gStopBits); });
+}
+
+void lblMode_Click(int index) {
+  ConfigDialog& d = frmConfig();
+  if (d.lblMode[index]->caption() == kMomentary) {
+    d.lblMode[index]->setCaption(kLatch);
+    g.gPortMode[index] = 1;
+  } else {
+    d.lblMode[index]->setCaption(kMomentary);
+    g.gPortMode[index] = 0;
+  }
+}
+
+void btnSave_Click() {
+  const Steps step("[btnSave_Click] Error (");
+  step([] { g.gUpdateMode = 1; });
+  TakeSerialTexts(step);
+
+  for (int i = 0; i < kPorts; ++i) {
+    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1); });
+    step([&] { g.gKeyValue = TrimBlanks(frmConfig().txtServer[i]->text()); });
+    step([&] { Main().lblServer[i]->setCaption(g.gKeyValue); });
+    step([] { Registry(g.gKeyName, g.gKeyValue); });
+  }
+  for (int i = 0; i < kPorts; ++i) {
+    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1) + QStringLiteral(" Mode"); });
+    step([&] { g.gKeyValue = QString::number(g.gPortMode[i]); });
+    step([] { Registry(g.gKeyName, g.gKeyValue); });
+  }
+
+  struct Changed {
+    const char* name;
+    QString* setting;
+    QString* old;
+  };
+  const Changed serial[] = {
+      {"Comm Port", &g.gCommPort, &g.gOldCommPort},     {"Comm Speed", &g.gCommSpeed, &g.gOldCommSpeed},
+      {"Flow Control", &g.gFlowControl, &g.gOldFlowControl}, {"Parity Control", &g.gParity, &g.gOldParity},
+      {"Data Bits", &g.gDataBits, &g.gOldDataBits},     {"Stop Bits", &g.gStopBits, &g.gOldStopBits}};
+  for (const Changed& s : serial) {
+    if (*s.setting == *s.old) continue;
+    step([&] { g.gKeyName = QString::fromLatin1(s.name); });
+    step([&] { g.gKeyValue = *s.setting; });
+    step([] { Registry(g.gKeyName, g.gKeyValue); });
+    step([&] { *s.old = *s.setting; });
+  }
+
+  step([] { g.gUpdateMode = 0; });
+  step([] { StoreSettings(); });
+  step([] { Main().MSComm->setPortOpen(false); });
+  ApplySerialSettings(step, 8, 5);
+  step([] { UnloadConfig(); });
+}
+
+void StoreSettings() {
+  const Steps step("[StoreSettings] Error (");
+  TakeSerialTexts(step);
+}
+
+void btnCancel_Click() {
+  const Steps step("[CancelSettingsBtn_Click] Error (");
+  step([] { UnloadConfig(); });
+}

@@ -1,0 +1,13 @@
+#include "link/message_log.h"
+
+#include "platform/clock.h"
+#include "shell/main_window.h"
+
+void TrimMessageLog(const Steps& step) {
+  if (step.test([] { return Main().List1->listCount() == kMessageLogLines; }))
+    step([] { Main().List1->removeItem(0); });
+}
+
+void AppendMessageLog(const QString& text) { Main().List1->addItem(TimestampText() + text); }
+
+QString TimestampText() { return platform::generalDate(platform::now()); }

@@ -1,0 +1,51 @@
+#include "link/ports.h"
+
+#include "config/config_dialog.h"
+#include "link/message_log.h"
+#include "link/protocol.h"
+#include "shell/main_window.h"
+
+namespace {
+
+const QString kLatch = QStringLiteral("Latch");
+
+// Log line, command, caption, picture: the command leaves before the window
+// changes, so the line sees the press as early as possible.
+void SwitchPort(const Steps& step, int index, bool on) {
+  step([&] {
+    AppendMessageLog(QStringLiteral(" Port: ") + QString::number(index + 1) +
+                     (on ? QStringLiteral(" -> ON") : QStringLiteral(" -> OFF")));
+  });
+  step([&] { Main().MSComm->setOutput(SwitchCommand(index, on)); });
+  step([&] { Main().btnServer[index]->setCaption(on ? QStringLiteral("ON") : QStringLiteral("OFF")); });
+  step([&] {
+    Main().imgLED[index]->loadPicture(g.gAppDir + (on ? QStringLiteral("ON.gif") : QStringLiteral("OFF.gif")));
+  });
+}
+
+// The port's mode caption; "" when it cannot be read, which counts as Momentary.
+QString ReadMode(const Steps& step, int index) {
+  QString mode;
+  step([&] { mode = frmConfig().lblMode[index]->caption(); });
+  return mode;
+}
+
+}  // namespace
+
+void btnServer_MouseDown(int index) {
+  const Steps step("[btnServer_MouseDown] Error (");
+  TrimMessageLog(step);
+  if (ReadMode(step, index) != kLatch) {
+    SwitchPort(step, index, true);
+  } else {
+    // A caption that cannot be read goes on with switching off.
+    const bool isOn = step.test([&] { return Main().btnServer[index]->caption() == QStringLiteral("ON"); });
+    SwitchPort(step, index, !isOn);
+  }
+}
+
+void btnServer_MouseUp(int index) {
+  const Steps step("[btnServer_MouseUp] Error (");
+  TrimMessageLog(step);
+  if (ReadMode(step, index) != kLatch) SwitchPort(step, index, false);
+}

@@ -1,0 +1,187 @@
+#include "shell/main_window.h"
+
+#include "config/config_dialog.h"
+#include "link/mcu.h"
+#include "link/ports.h"
+#include "persist/convert.h"
+#include "persist/errorreport.h"
+#include "persist/regkeys.h"
+#include "platform/files.h"
+
+namespace {
+
+std::unique_ptr<MainWindow> gMain;
+
+const QString kWebAddress = QStringLiteral("www.tarnwick.example");
+
+// Creates the window and its controls, hidden, in creation order.
+void BuildMain(MainWindow& w) {
+  using platform::Twips;
+  w.form = platform::toolkit().newForm();
+  platform::Form& f = *w.form;
+  w.cmdInit = f.addCommandButton(nullptr, Twips{2040, 2520, 1335, 375}, QStringLiteral("Initialize MCU"));
+  w.cmdInit->setVisible(false);
+  w.MSComm = platform::makeSerialControl();
+  w.Frame2 = f.addFrame(nullptr, Twips{120, 2880, 5175, 3015}, QStringLiteral("Message Log"));
+  w.List1 = f.addListBox(w.Frame2, Twips{120, 240, 4935, 2595});
+  w.btnConfigure = f.addCommandButton(nullptr, Twips{120, 2160, 1335, 375}, QStringLiteral("Configure"));
+  w.btnExit = f.addCommandButton(nullptr, Twips{3960, 2160, 1335, 375}, QStringLiteral("Exit"));
+  w.Frame1 = f.addFrame(nullptr, Twips{120, 0, 5175, 2055}, QStringLiteral("Ports"));
+  const platform::Font buttonFont{QStringLiteral("MS Sans Serif"), 8.25, true, false};
+  for (int i = 0; i < kPorts; ++i) {
+    const int left = 960 * i;
+    w.btnServer[i] = f.addCommandButton(w.Frame1, Twips{240 + left, 1080, 855, 735}, QStringLiteral("OFF"), &buttonFont);
+    w.imgLED[i] = f.addImage(w.Frame1, Twips{480 + left, 600, 300, 300});
+    w.lblServer[i] = f.addLabel(w.Frame1, Twips{240 + left, 240, 855, 255},
+                                QStringLiteral("Server ") + QString::number(i + 1), platform::Align::Center);
+  }
+  const platform::Font webFont{QStringLiteral("Comic Sans MS"), 8.25, true, true};
+  w.Label1 = f.addLabel(nullptr, Twips{1560, 2160, 2295, 255}, kWebAddress, platform::Align::Center, &webFont);
+
+  std::vector<platform::Control*> order(w.btnServer.begin(), w.btnServer.end());
+  order.insert(order.end(), {w.btnExit, w.btnConfigure, w.List1, w.cmdInit});
+  f.setTabOrder(order);
+
+  for (int i = 0; i < kPorts; ++i) {
+    w.btnServer[i]->onMouseDown = [i](int) { btnServer_MouseDown(i); };
+    w.btnServer[i]->onMouseUp = [i](int) { btnServer_MouseUp(i); };
+  }
+  w.cmdInit->onClick = cmdInit_Click;
+  w.btnConfigure->onClick = btnConfigure_Click;
+  w.btnExit->onClick = btnExit_Click;
+  w.Label1->onDblClick = Label1_DblClick;
+  w.MSComm->onComm = MSComm_OnComm;
+  // Closing the window through its frame ends the program as Exit does, so no
+  // hidden process is left holding the serial port.
+  f.onClose = btnExit_Click;
+}
+
+// Reads a serial setting (created with the current text when missing) into its
+// global. Each action is its own step.
+void ReadSerialSetting(const Steps& step, const char* name, QString& setting) {
+  step([&] { g.gKeyName = QString::fromLatin1(name); });
+  step([&] { g.gKeyValue = setting; });
+  step([] { Registry(g.gKeyName, g.gKeyValue); });
+  step([&] { setting = g.gKeyValue; });
+}
+
+}  // namespace
+
+MainWindow& Main() { return *gMain; }
+bool MainLoaded() { return gMain != nullptr; }
+
+void LoadMain() {
+  gMain = std::make_unique<MainWindow>();
+  BuildMain(*gMain);
+  Form_Load();
+  gMain->form->show();
+  gMain->form->setFocus(gMain->btnServer[0]);
+}
+
+void UnloadMain() {
+  gMain.reset();
+  if (!ConfigLoaded()) platform::toolkit().endProgram(0);
+}
+
+void Form_Load() {
+  const Steps step("[Form_Load] Error (");
+  MainWindow& w = Main();
+  step([&] {
+    w.form->setCaption(QStringLiteral("Tarnwick - V") + QString::number(TARNWICK_VERSION_MAJOR) +
+                       QStringLiteral(".") + QString::number(TARNWICK_VERSION_MINOR));
+  });
+  step([] { g.gCommPort = QStringLiteral("1"); });
+  step([] { g.gCommSpeed = QStringLiteral("9600"); });
+  step([] { g.gFlowControl = QStringLiteral("0"); });
+  step([] { g.gParity = QStringLiteral("N"); });
+  step([] { g.gDataBits = QStringLiteral("8"); });
+  step([] { g.gStopBits = QStringLiteral("1"); });
+  step([] { g.gUpdateMode = 0; });
+  step([] { g.gInitVisible = 0; });
+  step([&] { w.form->setHeight(kCompactHeight); });
+  step([&] { w.form->setWidth(kMainWidth); });
+  step([] { g.gAppDir = platform::programDirectory() + QStringLiteral("\\"); });
+  for (int i = 0; i < kPorts; ++i)
+    step([&] { w.imgLED[i]->loadPicture(g.gAppDir + QStringLiteral("OFF.gif")); });
+  step([&] { w.List1->setText(QString()); });
+  step([] { frmConfig(); });  // loads the dialog, hidden, running its own load step
+
+  for (int i = 0; i < kPorts; ++i) {
+    const QString n = QString::number(i + 1);
+    step([&] { g.gKeyName = QStringLiteral("Port ") + n; });
+    step([&] { g.gKeyValue = QStringLiteral("Server ") + n; });
+    step([] { Registry(g.gKeyName, g.gKeyValue); });
+    step([&] { frmConfig().txtServer[i]->setText(g.gKeyValue); });
+    step([&] { w.lblServer[i]->setCaption(g.gKeyValue); });
+  }
+  for (int i = 0; i < kPorts; ++i) {
+    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1) + QStringLiteral(" Mode"); });
+    step([&] { g.gKeyValue = QString::number(g.gPortMode[i]); });
+    step([] { Registry(g.gKeyName, g.gKeyValue); });
+    step([&] { g.gPortMode[i] = CInt(g.gKeyValue); });
+    if (step.test([] { return CDbl(g.gKeyValue) == 0; }))
+      step([&] { frmConfig().lblMode[i]->setCaption(QStringLiteral("Momentary")); });
+    else
+      step([&] { frmConfig().lblMode[i]->setCaption(QStringLiteral("Latch")); });
+  }
+
+  step([] { g.gKeyName = QStringLiteral("Error Log"); });
+  step([] { g.gKeyValue = QStringLiteral("0"); });
+  step([] { Registry(g.gKeyName, g.gKeyValue); });
+  step([] { g.gErrorLog = CInt(g.gKeyValue); });
+
+  ReadSerialSetting(step, "Comm Port", g.gCommPort);
+  step([&] { frmConfig().PortComboBox->setText(QStringLiteral("COM") + g.gCommPort); });
+  ReadSerialSetting(step, "Comm Speed", g.gCommSpeed);
+  step([&] { frmConfig().SpeedComboBox->setText(g.gCommSpeed); });
+  ReadSerialSetting(step, "Flow Control", g.gFlowControl);
+  static const char* const kFlowTexts[] = {"0 - None", "1 - XON/XOFF", "2 - RTS/CTS"};
+  for (int mode = 0; mode < 3; ++mode)
+    if (step.test([&] { return CDbl(g.gFlowControl) == mode; }))
+      step([&] { frmConfig().FlowControl->setText(QString::fromLatin1(kFlowTexts[mode])); });
+  ReadSerialSetting(step, "Parity Control", g.gParity);
+  static const char* const kParities[][2] = {
+      {"E", "Even"}, {"M", "Mark"}, {"N", "None"}, {"O", "Odd"}, {"S", "Space"}};
+  for (const auto& parity : kParities)
+    if (g.gParity == QLatin1String(parity[0]))
+      step([&] { frmConfig().Parity->setText(QString::fromLatin1(parity[1])); });
+  ReadSerialSetting(step, "Data Bits", g.gDataBits);
+  step([&] { frmConfig().DataBits->setText(g.gDataBits); });
+  ReadSerialSetting(step, "Stop Bits", g.gStopBits);
+  step([&] { frmConfig().StopBits->setText(g.gStopBits); });
+
+  ApplySerialSettings(step, 3, 1);
+}
+
+void Label1_DblClick() {
+  MainWindow& w = Main();
+  if (g.gInitVisible != 0) {
+    w.form->setHeight(kCompactHeight);
+    w.form->setWidth(kMainWidth);
+    g.gInitVisible = 0;
+    w.cmdInit->setVisible(false);
+  } else {
+    w.form->setHeight(kExtendedHeight);
+    w.form->setWidth(kMainWidth);
+    g.gInitVisible = 1;
+    w.cmdInit->setVisible(true);
+  }
+}
+
+void btnConfigure_Click() {
+  g.gOldCommPort = g.gCommPort;
+  g.gOldCommSpeed = g.gCommSpeed;
+  g.gOldFlowControl = g.gFlowControl;
+  g.gOldParity = g.gParity;
+  g.gOldDataBits = g.gDataBits;
+  g.gOldStopBits = g.gStopBits;
+  frmConfig().form->show();
+}
+
+void btnExit_Click() {
+  const Steps step("[btnExit_Click] Error (");
+  step([] { Main().MSComm->input(); });  // drop what waits unread
+  step([] { Main().MSComm->setPortOpen(false); });
+  step([] { UnloadConfig(); });
+  step([] { UnloadMain(); });
+}

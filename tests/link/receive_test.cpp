@@ -1,0 +1,86 @@
+// Text from the board into the message log, over a real pseudo-terminal.
+#include "config/config_dialog.h"
+#include "link/mcu.h"
+#include "shell/main_window.h"
+#include "support/program.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kLabel = " Received: ----> OK - ";
+
+TEST(Receive, TwoCharactersWaitAndTheThirdBringsOneLineWithAllThree) {
+  Program p;
+  p.start();
+  p.line->write("OK");
+  pumpEvents(60);
+  EXPECT_EQ(Main().List1->listCount(), 0);
+  p.line->write("\r");
+  pumpEvents(60);
+  EXPECT_EQ(p.messageLog(), QStringList({kLabel + "OK\r"}));  // the CR is kept in the line
+}
+
+TEST(Receive, TwoAnswersBeforeTheEventComeOutAsOneLine) {
+  Program p;
+  p.start();
+  p.line->write("P01 OK\r\nP00 OK\r\n");
+  pumpEvents(60);
+  EXPECT_EQ(p.messageLog(), QStringList({kLabel + "P01 OK\r\nP00 OK\r\n"}));
+}
+
+TEST(Receive, BoardFailureTextGetsTheSameOkLabel) {
+  Program p;
+  p.start();
+  p.line->write("ERR bad command\r\n");
+  pumpEvents(60);
+  EXPECT_EQ(p.messageLog(), QStringList({kLabel + "ERR bad command\r\n"}));
+}
+
+TEST(Receive, AfterASaveSevenCharactersWaitForTheEighth) {
+  Program p;
+  p.start();
+  clickOn(widgetOf(Main().btnConfigure));
+  clickOn(widgetOf(frmConfig().btnSave));
+  pumpEvents(20);
+  ASSERT_EQ(Main().MSComm->rThreshold(), 8);
+  p.line->write("1234567");
+  pumpEvents(60);
+  EXPECT_EQ(Main().List1->listCount(), 0);
+  p.line->write("8");
+  pumpEvents(60);
+  EXPECT_EQ(p.messageLog(), QStringList({kLabel + "12345678"}));
+}
+
+TEST(Receive, FullLogDropsTheOldestLine) {
+  Program p;
+  p.start();
+  for (int i = 0; i < 13; ++i) Main().List1->addItem(QString("old %1").arg(i));
+  p.line->write("abc");
+  pumpEvents(60);
+  EXPECT_EQ(Main().List1->listCount(), 13);
+  EXPECT_EQ(p.messageLog().first(), "old 1");
+  EXPECT_EQ(p.messageLog().last(), kLabel + "abc");
+}
+
+TEST(Receive, NulAndHighBytesArriveUnchanged) {
+  Program p;
+  p.start();
+  p.line->write(QByteArray("a\0\xff", 3));
+  pumpEvents(60);
+  ASSERT_EQ(Main().List1->listCount(), 1);
+  EXPECT_TRUE(Main().List1->item(0).endsWith(kLabel + QString::fromLatin1("a\0\xff", 3)));
+}
+
+TEST(Receive, UnpluggedDeviceIsReportedAndTheProgramGoesOn) {
+  Program p;
+  p.start();
+  p.line->closeFarEnd();
+  pumpEvents(100);
+  // Whatever the line did, presses still log and the program still runs.
+  MSComm_OnComm();
+  EXPECT_TRUE(MainLoaded());
+  for (const QString& r : p.reports()) EXPECT_TRUE(r.startsWith("[MSComm_OnComm] Error (")) << r.toStdString();
+}
+
+}  // namespace
