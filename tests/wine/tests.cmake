@@ -1,0 +1,19 @@
+# The registry cases, run against the emulation here and, through run.sh,
+# against advapi32 under Wine, with the two outputs compared line by line.
+add_executable(registry_conformance ${CMAKE_CURRENT_SOURCE_DIR}/wine/conformance.cpp)
+target_include_directories(registry_conformance PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(registry_conformance PRIVATE tarnwick_platform)
+# Plain C++: nothing for moc to look at.
+set_target_properties(registry_conformance PROPERTIES AUTOMOC OFF)
+
+add_test(NAME registry_conformance COMMAND registry_conformance)
+set_tests_properties(registry_conformance PROPERTIES LABELS "wine" TIMEOUT 120)
+
+# The sanitizer run skips this one: the Windows side is not built with them,
+# and the emulation's side already runs there as registry_conformance.
+add_test(NAME registry_conformance_wine
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/run.sh
+                 $<TARGET_FILE:registry_conformance> ${PROJECT_SOURCE_DIR}
+                 ${CMAKE_CURRENT_BINARY_DIR}/wine)
+set_tests_properties(registry_conformance_wine PROPERTIES
+  LABELS "wine;no-asan" TIMEOUT 600)
