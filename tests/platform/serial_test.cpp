@@ -1,0 +1,292 @@
+// The serial control over real pseudo-terminals: bytes on the line, receive
+// events, line settings the device ends up with, refusals and lost devices.
+
+#include "platform/fault.h"
+#include "platform/serial.h"
+#include "support/machine.h"
+#include "support/pty.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <poll.h>
+#include <unistd.h>
+
+using platform::Fault;
+using platform::SerialControl;
+
+namespace {
+
+// The fault a step raises, if any.
+std::optional<Fault> faultOf(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const Fault& f) {
+    return f;
+  }
+  return std::nullopt;
+}
+
+// Reads the far end without running the event loop, so only bytes the control
+// handed to the device inside its own call can arrive.
+QByteArray readWithoutEvents(int fd, int timeoutMs = 100) {
+  QByteArray out;
+  pollfd p{fd, POLLIN, 0};
+  while (::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN)) {
+    char buf[256];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, n);
+  }
+  return out;
+}
+
+class SerialTest : public ::testing::Test {
+ protected:
+  SerialTest() {
+    machine.linkComPort(1, pty.devicePath());
+    serial->onComm = [this] { events.push_back(serial->commEvent()); };
+  }
+
+  void open(const QString& settings = "9600,N,8,1", int32_t handshaking = 0) {
+    serial->setCommPort(1);
+    serial->setHandshaking(handshaking);
+    serial->setSettings(settings);
+    serial->setInputLen(0);
+    serial->setRThreshold(3);
+    serial->setSThreshold(1);
+    serial->setPortOpen(true);
+  }
+
+  // Runs the event loop until `count` events arrived (at most a second).
+  void waitForEvents(size_t count) {
+    QElapsedTimer timer;
+    timer.start();
+    while (events.size() < count && timer.elapsed() < 1000) pumpEvents(5);
+  }
+
+  TempMachine machine;
+  PtyPair pty;
+  std::unique_ptr<SerialControl> serial = platform::makeSerialControl();
+  std::vector<int16_t> events;
+};
+
+TEST_F(SerialTest, CommandLeavesAtOnceAsExactlyItsBytes) {
+  open();
+  serial->setOutput("P01");
+  EXPECT_EQ(readWithoutEvents(pty.farEnd()), QByteArray("\x50\x30\x31"));
+  serial->setOutput("P90");
+  serial->setOutput("P40");
+  EXPECT_EQ(pty.read(100), QByteArray("P90P40"));
+}
+
+TEST_F(SerialTest, ReceiveEventWaitsForTheThreshold) {
+  open();
+  pty.write("OK");
+  pumpEvents(100);
+  EXPECT_TRUE(events.empty()) << "two characters must wait unannounced";
+  pty.write("!");
+  waitForEvents(1);
+  ASSERT_EQ(events, std::vector<int16_t>{platform::comEvReceive});
+  EXPECT_EQ(serial->input(), "OK!");
+
+  serial->setRThreshold(8);
+  events.clear();
+  pty.write("1234567");
+  pumpEvents(100);
+  EXPECT_TRUE(events.empty()) << "seven characters must wait under threshold 8";
+  pty.write("8");
+  waitForEvents(1);
+  ASSERT_EQ(events, std::vector<int16_t>{platform::comEvReceive});
+  EXPECT_EQ(serial->input(), "12345678");
+}
+
+TEST_F(SerialTest, LoweredThresholdAnnouncesWaitingCharactersLater) {
+  open();
+  serial->setRThreshold(8);
+  pty.write("abcde");
+  pumpEvents(100);
+  ASSERT_TRUE(events.empty());
+  serial->setRThreshold(3);
+  EXPECT_TRUE(events.empty()) << "the event must not run inside the setter";
+  waitForEvents(1);
+  EXPECT_EQ(events, std::vector<int16_t>{platform::comEvReceive});
+}
+
+TEST_F(SerialTest, UnreadCharactersAreAnnouncedOnceNotRepeatedly) {
+  open();
+  pty.write("abc");
+  pumpEvents(200);
+  EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(SerialTest, TwoAnswersBeforeTheEventComeOutOfOneInput) {
+  open();
+  QStringList chunks;
+  serial->onComm = [&] {
+    if (serial->commEvent() == platform::comEvReceive) chunks << serial->input();
+  };
+  pty.write("P01 OK\r\n");
+  pty.write("P00 OK\r\n");
+  QElapsedTimer timer;
+  timer.start();
+  while (chunks.isEmpty() && timer.elapsed() < 1000) pumpEvents(5);
+  pumpEvents(50);
+  EXPECT_EQ(chunks, QStringList{"P01 OK\r\nP00 OK\r\n"});
+}
+
+struct LineRow {
+  const char* settings;
+  int32_t handshaking;
+  speed_t speed;
+  bool twoStopBits;
+  bool rtsCts;
+  bool xonXoff;
+};
+
+class LineSettingsTest : public SerialTest, public ::testing::WithParamInterface<LineRow> {};
+
+// The kernel keeps speed, stop bits and flow control on a pseudo-terminal, so
+// the far end sees what the control really set. It drops parity and data bits,
+// and Qt then calls a later change of them on the open device a refusal.
+TEST_P(LineSettingsTest, DeviceGetsTheConfiguredLine) {
+  const LineRow row = GetParam();
+  auto check = [&](const char* when) {
+    const termios t = pty.attributes();
+    EXPECT_EQ(cfgetispeed(&t), row.speed) << when;
+    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, row.twoStopBits) << when;
+    EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, row.rtsCts) << when;
+    EXPECT_EQ((t.c_iflag & IXON) != 0, row.xonXoff) << when;
+  };
+  if (const auto fault = faultOf([&] { open(row.settings, row.handshaking); }))
+    FAIL() << fault->number << " " << fault->description.toStdString();
+  check("applied at open");
+  EXPECT_EQ(serial->settings(), row.settings);
+
+  serial->setPortOpen(false);
+  open();
+  serial->setHandshaking(row.handshaking);
+  serial->setSettings(row.settings);
+  check("applied to the open port");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LineSettingsTest,
+                         ::testing::Values(LineRow{"19200,N,8,2", 2, B19200, true, true, false},
+                                           LineRow{"4800,n,8,1", 1, B4800, false, false, true},
+                                           LineRow{"115200,o,8,2", 3, B115200, true, true, true},
+                                           LineRow{"2400,s,5,1", 0, B2400, false, false, false}));
+
+TEST_F(SerialTest, RefusedValuesKeepThePreviousOnes) {
+  const struct {
+    const char* what;
+    std::function<void(SerialControl&)> step;
+    int32_t fault;
+  } rows[] = {
+      {"parity X", [](SerialControl& s) { s.setSettings("9600,X,8,1"); }, 380},
+      {"4 data bits", [](SerialControl& s) { s.setSettings("9600,N,4,1"); }, 380},
+      {"1.5 stop bits", [](SerialControl& s) { s.setSettings("9600,N,8,1.5"); }, 380},
+      {"negative speed", [](SerialControl& s) { s.setSettings("-5,N,8,1"); }, 380},
+      {"no fields", [](SerialControl& s) { s.setSettings("abc"); }, 380},
+      {"handshaking 4", [](SerialControl& s) { s.setHandshaking(4); }, 380},
+      {"handshaking -1", [](SerialControl& s) { s.setHandshaking(-1); }, 380},
+      {"port 0", [](SerialControl& s) { s.setCommPort(0); }, 8002},
+  };
+  for (bool opened : {false, true}) {
+    serial->setPortOpen(false);
+    open("19200,e,7,2", 2);
+    if (!opened) serial->setPortOpen(false);
+    for (const auto& row : rows) {
+      const auto fault = faultOf([&] { row.step(*serial); });
+      ASSERT_TRUE(fault) << row.what;
+      EXPECT_EQ(fault->number, row.fault) << row.what;
+      EXPECT_EQ(fault->source, "MSComm") << row.what;
+      EXPECT_EQ(serial->settings(), "19200,e,7,2") << row.what;
+      EXPECT_EQ(serial->handshaking(), 2) << row.what;
+      EXPECT_EQ(serial->commPort(), 1) << row.what;
+    }
+    if (opened) {
+      const termios t = pty.attributes();
+      EXPECT_EQ(cfgetispeed(&t), speed_t{B19200});
+      EXPECT_TRUE(t.c_cflag & CSTOPB);
+    }
+  }
+}
+
+TEST_F(SerialTest, OpenStateRules) {
+  open();
+  EXPECT_EQ(faultOf([&] { serial->setCommPort(2); })->number, platform::faults::kPortAlreadyOpen);
+  EXPECT_EQ(faultOf([&] { serial->setPortOpen(true); })->number, platform::faults::kPortAlreadyOpen);
+  EXPECT_TRUE(serial->portOpen());
+  serial->setPortOpen(false);
+  EXPECT_FALSE(faultOf([&] { serial->setPortOpen(false); })) << "closing a closed port is harmless";
+}
+
+TEST_F(SerialTest, OutputAndInputOnAClosedPortFault) {
+  for (const auto& step : std::vector<std::function<void()>>{[&] { serial->setOutput("P01"); },
+                                                             [&] { serial->input(); }}) {
+    const auto fault = faultOf(step);
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->number, platform::faults::kPortNotOpen);
+    EXPECT_EQ(fault->description, "Operation valid only when the port is open");
+  }
+  EXPECT_TRUE(pty.read(50).isEmpty());
+}
+
+TEST_F(SerialTest, MissingDeviceFaultNamesWhatWasTriedAndTheLinkToMake) {
+  machine.linkComPort(4, machine.root() + "/unplugged");
+  serial->setCommPort(4);
+  const auto fault = faultOf([&] { serial->setPortOpen(true); });
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->number, platform::faults::kPortInvalid);
+  EXPECT_TRUE(fault->description.contains(machine.root() + "/unplugged")) << fault->description.toStdString();
+  EXPECT_TRUE(fault->description.contains(machine.machineFolder() + "/dosdevices/com4"));
+  EXPECT_FALSE(serial->portOpen());
+  // Without a link the port falls back to the serial device of that number.
+  EXPECT_EQ(platform::devicePathFor(7), "/dev/ttyS6");
+}
+
+TEST_F(SerialTest, SecondOpenOfTheSameDeviceIsRefusedAsBusy) {
+  open();
+  auto other = platform::makeSerialControl();
+  const auto fault = faultOf([&] { other->setPortOpen(true); });
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->number, platform::faults::kPortBusy) << fault->description.toStdString();
+  EXPECT_TRUE(serial->portOpen());
+}
+
+TEST_F(SerialTest, VanishedDeviceClosesThePortQuietly) {
+  open();
+  serial->setRThreshold(1);
+  pty.closeFarEnd();
+  pumpEvents(200);
+  EXPECT_TRUE(events.empty()) << events.size() << " events after the device went away";
+  EXPECT_FALSE(serial->portOpen());
+  EXPECT_EQ(faultOf([&] { serial->setOutput("P01"); })->number, platform::faults::kPortNotOpen);
+  EXPECT_EQ(faultOf([&] { serial->input(); })->number, platform::faults::kPortNotOpen);
+}
+
+TEST_F(SerialTest, OutputRightAfterTheDeviceVanishedFaults) {
+  open();
+  pty.closeFarEnd();
+  EXPECT_EQ(faultOf([&] { serial->setOutput("P01"); })->number, platform::faults::kPortNotOpen);
+  EXPECT_FALSE(serial->portOpen());
+}
+
+TEST_F(SerialTest, ReopensWhenTheDeviceReturnsUnderTheSameLink) {
+  open();
+  pty.closeFarEnd();
+  pumpEvents(50);
+  PtyPair replugged;
+  machine.linkComPort(1, replugged.devicePath());
+  serial->setPortOpen(false);
+  serial->setPortOpen(true);
+  serial->setOutput("P11");
+  EXPECT_EQ(replugged.read(200, 3), QByteArray("P11"));
+  replugged.write("OK!");
+  waitForEvents(1);
+  EXPECT_EQ(serial->input(), "OK!");
+}
+
+}  // namespace
