@@ -50,7 +50,8 @@ TEST(PortButtons, EachPortSendsItsIndexDigit) {
   for (int i = 0; i < kPorts; ++i) {
     press(i);
     release(i);
-    const QByteArray expected = QString("P%11P%10").arg(i).toLatin1();
+    const QByteArray digit = QByteArray::number(i);
+    const QByteArray expected = "P" + digit + "1" + "P" + digit + "0";
     EXPECT_EQ(p.line->read(100, 6), expected) << i;
   }
   EXPECT_EQ(p.messageLog().last(), " Port: 5 -> OFF");
@@ -115,14 +116,16 @@ TEST_P(MessageLogTrim, NeverHoldsMoreThanThirteenLines) {
   EXPECT_EQ(p.messageLog().last(), " Port: 3 -> ON");
   release(2);
   EXPECT_EQ(Main().List1->listCount(), c.afterRelease);
-  if (c.before == 13) EXPECT_NE(Main().List1->item(0), "old 0");
+  if (c.before == 13) {
+    EXPECT_NE(Main().List1->item(0), "old 0");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, MessageLogTrim,
                          ::testing::Values(TrimCase{"momentary_full", 13, false, 13, 13},
                                            TrimCase{"latch_full", 13, true, 13, 12},
                                            TrimCase{"twelve", 12, false, 13, 13}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<TrimCase>& row) { return std::string(row.param.name); });
 
 TEST(PortButtons, ClosedPortStillLogsAndShowsOnWithOneReport) {
   Program p;

@@ -1,5 +1,6 @@
 // Start-up against a real store file, a real pseudo-terminal and real widgets.
 #include "config/config_dialog.h"
+#include "platform/files.h"
 #include "shell/main_window.h"
 #include "support/program.h"
 

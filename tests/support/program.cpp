@@ -57,7 +57,8 @@ QStringList Program::reports() const {
 }
 
 QStringList Program::messageLog() const {
-  static const QRegularExpression stamp(QStringLiteral("^\\S+ \\S+"));
+  // The stamp ends with the time's seconds (and an AM/PM marker in some locales).
+  static const QRegularExpression stamp(QStringLiteral("^.*?\\d:\\d\\d:\\d\\d(?: ?[AaPp]\\.?[Mm]\\.?)?"));
   QStringList out;
   for (int i = 0; i < Main().List1->listCount(); ++i) out << Main().List1->item(i).remove(stamp);
   return out;

@@ -10,10 +10,7 @@
 #include <QWidget>
 #include <memory>
 
-namespace platform {
-class Control;
-class Form;
-}  // namespace platform
+#include "platform/qt/toolkit.h"
 
 class Program {
  public:
@@ -42,8 +39,8 @@ class Program {
 };
 
 // The Qt widget behind a control or a form (tests drive them with real events).
-QWidget* widgetOf(platform::Control* control);
-QWidget* windowOf(platform::Form* form);
+using platform::widgetOf;
+using platform::windowOf;
 
 // A real mouse press and release on a widget with the given button.
 void pressOn(QWidget* widget, Qt::MouseButton button = Qt::LeftButton);
