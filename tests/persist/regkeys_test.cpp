@@ -1,0 +1,388 @@
+// The settings store against a real registry.reg in a private machine folder:
+// what a read returns, what lands in the file, and what survives crashes and a
+// second writer.
+#include "persist/regkeys.h"
+#include "platform/clock.h"
+#include "platform/regfile.h"
+#include "platform/winreg.h"
+#include "shell/globals.h"
+#include "support/machine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string kSettingsKey =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\" TARNWICK_COMPANY "\\" TARNWICK_PRODUCT;
+
+// Reads a setting the way start-up does: name and default in, value out.
+QString readSetting(const QString& name, const QString& fallback) {
+  g.gUpdateMode = 0;
+  g.gKeyName = name;
+  g.gKeyValue = fallback;
+  Registry(g.gKeyName, g.gKeyValue);
+  return g.gKeyValue;
+}
+
+// Writes a setting the way the configuration dialog saves it.
+QString writeSetting(const QString& name, const QString& value) {
+  g.gUpdateMode = 1;
+  g.gKeyName = name;
+  g.gKeyValue = value;
+  Registry(g.gKeyName, g.gKeyValue);
+  return g.gKeyValue;
+}
+
+// A registry file holding the settings key with the given value lines.
+std::string settingsFile(const std::string& valueLines) {
+  return "REGEDIT4\r\n\r\n[" + kSettingsKey + "]\r\n" + valueLines + "\r\n";
+}
+
+// The stored value of the settings key, read with the file format's own reader.
+std::optional<regfile::Value> stored(const TempMachine& machine, const std::string& name) {
+  const auto model = regfile::parse(machine.readRegistry());
+  if (!model) return std::nullopt;
+  const regfile::Key* key = regfile::findKey(*model, kSettingsKey);
+  const regfile::Value* value = key ? regfile::findValue(*key, name) : nullptr;
+  if (!value) return std::nullopt;
+  return *value;
+}
+
+regfile::Value text(const std::string& name, const std::string& data) {
+  return regfile::Value{name, REG_SZ, data};
+}
+
+ino_t inodeOf(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+class RegKeys : public ::testing::Test {
+ protected:
+  void SetUp() override { g = Globals{}; }
+  void TearDown() override {
+    // A failed registry call is never an error report.
+    EXPECT_EQ(machine.logLines(), QStringList());
+    platform::setClockForTesting({});
+    g = Globals{};
+  }
+  TempMachine machine;
+};
+
+TEST_F(RegKeys, FirstReadOnAnEmptyFolderCreatesKeyAndValueWithTheDefault) {
+  EXPECT_EQ(readSetting("Comm Speed", "9600"), "9600");
+  EXPECT_EQ(machine.readRegistry(),
+            "REGEDIT4\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwick Works]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwick Works\\Tarnwick]\r\n"
+            "\"Comm Speed\"=\"9600\"\r\n\r\n");
+}
+
+TEST_F(RegKeys, FirstReadWithoutAMachineFolderMakesIt) {
+  ASSERT_TRUE(QDir(machine.root() + "/data").removeRecursively());
+  EXPECT_EQ(readSetting("Parity Control", "N"), "N");
+  EXPECT_EQ(stored(machine, "Parity Control"), text("Parity Control", "N"));
+}
+
+TEST_F(RegKeys, TheKeyPathEndsWithABackslash) {
+  EXPECT_EQ(SettingsKeyPath(), "SOFTWARE\\Tarnwick Works\\Tarnwick\\");
+}
+
+struct StoredForm {
+  const char* name;
+  std::string line;      // the value as the file holds it, after "Comm Speed"=
+  QString expected;      // what a read with the default "9600" returns
+  bool replaced;         // true when the read writes the default over it
+};
+
+class RegKeysStoredForms : public RegKeys, public ::testing::WithParamInterface<StoredForm> {};
+
+TEST_P(RegKeysStoredForms, ReadsTextAndNumbersAndReplacesEverythingElse) {
+  const std::string before = settingsFile("\"Comm Speed\"=" + GetParam().line + "\r\n");
+  machine.writeRegistry(before);
+  EXPECT_EQ(readSetting("Comm Speed", "9600"), GetParam().expected);
+  if (GetParam().replaced) {
+    EXPECT_EQ(stored(machine, "Comm Speed"), text("Comm Speed", "9600"));
+  } else {
+    EXPECT_EQ(machine.readRegistry(), before) << "a read of a present value wrote the file";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, RegKeysStoredForms,
+    ::testing::Values(
+        StoredForm{"Text", "\"19200\"", "19200", false},
+        StoredForm{"BlankCountsAsPresent", "\" \"", " ", false},
+        StoredForm{"HandWrittenNumber", "dword:00002580", "9600", false},
+        StoredForm{"NumberWithTheTopBitShownUnsigned", "dword:ffffffff", "4294967295", false},
+        StoredForm{"ExpandableTextUnexpanded", "hex(2):25,50,41,54,48,25,00", "%PATH%", false},
+        StoredForm{"Windows1252Bytes", "\"\x80\xe9\"", QString::fromUtf8("€é"), false},
+        StoredForm{"Text1023Bytes", "\"" + std::string(1023, 'a') + "\"", QString(1023, 'a'), false},
+        StoredForm{"Text1024BytesFillsTheBuffer", "\"" + std::string(1024, 'a') + "\"", "9600", true},
+        StoredForm{"Text2000Bytes", "\"" + std::string(2000, 'a') + "\"", "9600", true},
+        StoredForm{"EmptyText", "\"\"", "9600", true},
+        StoredForm{"RawBytes", "hex:01,02", "9600", true},
+        StoredForm{"ListOfTexts", "hex(7):61,00,62,00,00", "9600", true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(RegKeys, AnEmptyDefaultIsStoredAsABlankAndHandedBack) {
+  EXPECT_EQ(readSetting("Port 1", ""), " ");
+  EXPECT_EQ(stored(machine, "Port 1"), text("Port 1", " "));
+  EXPECT_EQ(readSetting("Port 1", "Server 1"), " ");
+}
+
+TEST_F(RegKeys, AnEmptyNewValueIsStoredAsABlankAndHandedBack) {
+  machine.writeRegistry(settingsFile("\"Port 2\"=\"Server 2\"\r\n"));
+  EXPECT_EQ(writeSetting("Port 2", ""), " ");
+  EXPECT_EQ(stored(machine, "Port 2"), text("Port 2", " "));
+}
+
+TEST_F(RegKeys, WriteModeWritesTheSameValueAgainWithoutReading) {
+  machine.writeRegistry(settingsFile("\"Comm Speed\"=\"9600\"\r\n"));
+  const ino_t before = inodeOf(machine.registryFile());
+  EXPECT_EQ(writeSetting("Comm Speed", "9600"), "9600");
+  EXPECT_NE(inodeOf(machine.registryFile()), before) << "the value was not written again";
+  EXPECT_EQ(stored(machine, "Comm Speed"), text("Comm Speed", "9600"));
+}
+
+TEST_F(RegKeys, WriteModeReplacesANumberWithText) {
+  machine.writeRegistry(settingsFile("\"Comm Speed\"=dword:00002580\r\n"));
+  EXPECT_EQ(writeSetting("Comm Speed", "19200"), "19200");
+  EXPECT_EQ(stored(machine, "Comm Speed"), text("Comm Speed", "19200"));
+}
+
+TEST_F(RegKeys, ACharacterOutsideWindows1252ComesBackAsAQuestionMark) {
+  EXPECT_EQ(readSetting(QString::fromUtf8("Port ☃"), QString::fromUtf8("Server ☃")), "Server ?");
+  EXPECT_EQ(g.gKeyName, "Port ?");
+  EXPECT_EQ(stored(machine, "Port ?"), text("Port ?", "Server ?"));
+
+  EXPECT_EQ(writeSetting("Port 1", QString::fromUtf8("Zoë € Ω")), QString::fromUtf8("Zoë € ?"));
+  EXPECT_EQ(stored(machine, "Port 1"), text("Port 1", "Zo\xEB \x80 ?"));
+  EXPECT_EQ(readSetting("Port 1", "x"), QString::fromUtf8("Zoë € ?"));
+}
+
+TEST_F(RegKeys, TheReportSaysWhatTheCallDid) {
+  const QDateTime when(QDate(2024, 1, 31), QTime(13, 5, 9));
+  platform::setClockForTesting([when] { return when; });
+  const QString stamp = platform::generalDate(when);
+
+  readSetting("Data Bits", "8");
+  EXPECT_EQ(g.gRegistryReport,
+            stamp + " Error - 'Data Bits' registry entry doesn't exist. -----> CREATING...  "
+                    "\n\r\n\r'Data Bits' = 8\n\r");
+  readSetting("Data Bits", "7");
+  EXPECT_EQ(g.gRegistryReport,
+            stamp + " Reading 'Data Bits' registry entry. -----> SUCCESS...\n\r\n\r'Data Bits' = 8\n\r");
+  writeSetting("Data Bits", "");
+  EXPECT_EQ(g.gRegistryReport,
+            stamp + " User Changed value of 'Data Bits'. Updating registry entry !!!!!!   "
+                    "\n\r\n\rNew Value for 'Data Bits' =  \n\r");
+}
+
+TEST_F(RegKeys, GetKeyValueAndUpdateKeyWorkOnAnyKeyPath) {
+  QString path = "SOFTWARE\\Elsewhere\\";
+  QString name = "A";
+  QString value = "";
+  EXPECT_EQ(GetKeyValue(0x80000002u, path, name), "");
+  EXPECT_TRUE(UpdateKey(0x80000002u, path, name, value));
+  EXPECT_EQ(value, " ");
+  EXPECT_EQ(GetKeyValue(0x80000002u, path, name), " ");
+  QString otherRoot = "x";
+  EXPECT_FALSE(UpdateKey(0x80000001u, path, name, otherRoot));
+}
+
+// Ways a machine folder refuses writing even to root, for whom file modes stop
+// nothing. Each is a real state of the file system, not a fake.
+struct Unwritable {
+  const char* name;
+  // Prepares the refusal; false when it cannot be made for this user.
+  bool (*prepare)(const TempMachine&);
+};
+
+// The lock file cannot be opened for writing, so no writer can take the lock.
+bool lockIsAFolder(const TempMachine& m) {
+  return QDir().mkpath(m.machineFolder() + "/registry.reg.lock");
+}
+
+// The machine folder lies under a regular file: it can neither exist nor be made.
+bool folderUnderAFile(const TempMachine& m) {
+  QFile plain(m.root() + "/plain");
+  if (!plain.open(QIODevice::WriteOnly)) return false;
+  qputenv("XDG_DATA_HOME", QFile::encodeName(plain.fileName()));
+  return true;
+}
+
+// Plain file modes, which refuse only users other than root.
+bool folderReadOnly(const TempMachine& m) {
+  return ::geteuid() != 0 &&
+         QFile::setPermissions(m.machineFolder(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+}
+
+class RegKeysUnwritable : public RegKeys, public ::testing::WithParamInterface<Unwritable> {
+ protected:
+  void TearDown() override {
+    QFile::setPermissions(machine.machineFolder(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    RegKeys::TearDown();
+  }
+};
+
+TEST_P(RegKeysUnwritable, EveryReadGivesTheDefaultAndNothingIsStored) {
+  const std::string before = settingsFile("\"Comm Speed\"=\"19200\"\r\n");
+  machine.writeRegistry(before);
+  if (!GetParam().prepare(machine)) GTEST_SKIP() << "cannot be made for this user";
+  for (int start = 0; start < 2; ++start) {
+    EXPECT_EQ(readSetting("Comm Speed", "9600"), "9600");
+    EXPECT_EQ(readSetting("Stop Bits", "1"), "1");
+  }
+  EXPECT_EQ(writeSetting("Comm Speed", "300"), "300");
+  QString path = SettingsKeyPath(), name = "Comm Speed", value = "300";
+  EXPECT_FALSE(UpdateKey(0x80000002u, path, name, value));
+  EXPECT_EQ(machine.readRegistry(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Refusals, RegKeysUnwritable,
+                         ::testing::Values(Unwritable{"LockIsAFolder", lockIsAFolder},
+                                           Unwritable{"FolderUnderAFile", folderUnderAFile},
+                                           Unwritable{"FolderReadOnly", folderReadOnly}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(RegKeys, AnUnparsableFileIsLeftByteForByte) {
+  const std::string broken = settingsFile("\"Comm Speed\"=\"9600\r\n\"Parity Control\"=N\r\n");
+  machine.writeRegistry(broken);
+  EXPECT_EQ(readSetting("Comm Speed", "4800"), "4800");
+  EXPECT_EQ(readSetting("Data Bits", "8"), "8");
+  EXPECT_EQ(writeSetting("Comm Speed", "300"), "300");
+  EXPECT_EQ(machine.readRegistry(), broken);
+  EXPECT_FALSE(QFile::exists(machine.registryFile() + ".tmp"));
+}
+
+// ---- A second process: crashes and concurrent writers --------------------
+
+QString writerProgram() { return QStringLiteral(TARNWICK_BUILD_DIR "/tests/regwriter"); }
+
+// The settings key with count values "Seed i", so every rewrite is sizeable.
+regfile::Model seededModel(int count) {
+  regfile::Model model;
+  regfile::addKey(model, kSettingsKey);
+  for (int i = 0; i < count; ++i)
+    regfile::setValue(model.keys.back(), "Seed " + std::to_string(i), REG_SZ,
+                      std::string(60, static_cast<char>('a' + i % 26)));
+  return model;
+}
+
+// The machine folder for the tests below, on tmpfs where the system has one:
+// they are about processes dying and racing, which the page cache sees the same
+// way, and a disk's fsync (some 20 ms here) would stretch hundreds of rounds
+// into minutes. Restored with the TempMachine.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const TempMachine& machine) : shm_("/dev/shm/tarnwick-XXXXXX") {
+    const QString base = shm_.isValid() ? shm_.path() : machine.root() + "/data";
+    QDir().mkpath(base + "/tarnwick");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(base));
+    file_ = QFile::encodeName(base + "/tarnwick/registry.reg").toStdString();
+  }
+  std::string read() const {
+    std::ifstream in(file_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  void write(const std::string& bytes) const { std::ofstream(file_, std::ios::binary) << bytes; }
+  bool tempLeftBehind() const { return QFile::exists(QString::fromStdString(file_ + ".tmp")); }
+
+ private:
+  QTemporaryDir shm_;
+  std::string file_;
+};
+
+bool waitForLine(QProcess& process, const QByteArray& line) {
+  while (!process.canReadLine())
+    if (!process.waitForReadyRead(10000)) return false;
+  return process.readLine().trimmed() == line;
+}
+
+// The writer program kills its own writing child with SIGKILL at a random
+// moment, round after round, and waits while the file is looked at. Each kill
+// must leave a complete file holding every other value unchanged, and the
+// killed writer's value one it wrote in that round.
+TEST_F(RegKeys, AWriterKilledAtAnyMomentLeavesACompleteFile) {
+  constexpr int kRounds = 300;
+  constexpr long long kStride = 1000000;  // as the writer numbers its rounds
+  const ScratchFolder folder(machine);
+  const regfile::Model seed = seededModel(200);
+  folder.write(regfile::serialize(seed));
+  QProcess writer;
+  writer.start(writerProgram(), {"crash", "Comm Speed", QString::number(kRounds), "20240131"});
+  ASSERT_TRUE(writer.waitForStarted(10000)) << writer.errorString().toStdString();
+  int tempLeftBehind = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    ASSERT_TRUE(waitForLine(writer, "killed " + QByteArray::number(round))) << "round " << round;
+    const auto model = regfile::parse(folder.read());
+    ASSERT_TRUE(model.has_value()) << "round " << round << ": the file is not complete";
+    const regfile::Key* key = regfile::findKey(*model, kSettingsKey);
+    ASSERT_NE(key, nullptr);
+    for (const regfile::Value& value : seed.keys.back().values) {
+      const regfile::Value* now = regfile::findValue(*key, value.name);
+      ASSERT_TRUE(now && *now == value) << "round " << round << ": " << value.name;
+    }
+    const regfile::Value* speed = regfile::findValue(*key, "Comm Speed");
+    ASSERT_NE(speed, nullptr);
+    // The kill came after the round's first write, so the value is this round's.
+    const long long n = std::stoll(speed->data);
+    ASSERT_GE(n, round * kStride) << "round " << round;
+    ASSERT_LT(n, (round + 1) * kStride) << "round " << round;
+    if (folder.tempLeftBehind()) ++tempLeftBehind;
+    writer.write("next\n");
+  }
+  ASSERT_TRUE(writer.waitForFinished(10000));
+  EXPECT_EQ(writer.exitCode(), 0);
+  std::cout << "[ figures  ] " << kRounds << " kills survived, " << tempLeftBehind
+            << " of them mid-write (temporary file left behind)\n";
+}
+
+TEST_F(RegKeys, TwoWritersAtOnceLoseNoValue) {
+  constexpr int kEach = 300;
+  const ScratchFolder folder(machine);
+  folder.write(regfile::serialize(seededModel(50)));
+  QProcess first, second;
+  first.start(writerProgram(), {"many", "First", QString::number(kEach)});
+  second.start(writerProgram(), {"many", "Second", QString::number(kEach)});
+  ASSERT_TRUE(first.waitForStarted(10000));
+  ASSERT_TRUE(second.waitForStarted(10000));
+  // Both wait for this line, so their writes overlap.
+  first.write("go\n");
+  second.write("go\n");
+  first.closeWriteChannel();
+  second.closeWriteChannel();
+  ASSERT_TRUE(first.waitForFinished(60000));
+  ASSERT_TRUE(second.waitForFinished(60000));
+  ASSERT_EQ(first.exitCode(), 0);
+  ASSERT_EQ(second.exitCode(), 0);
+
+  const auto model = regfile::parse(folder.read());
+  ASSERT_TRUE(model.has_value());
+  const regfile::Key* key = regfile::findKey(*model, kSettingsKey);
+  ASSERT_NE(key, nullptr);
+  int lost = 0;
+  for (const char* prefix : {"First ", "Second "}) {
+    for (int i = 0; i < kEach; ++i) {
+      const std::string name = prefix + std::to_string(i);
+      const regfile::Value* value = regfile::findValue(*key, name);
+      if (!value || *value != text(name, std::to_string(i))) ++lost;
+    }
+  }
+  EXPECT_EQ(lost, 0);
+  EXPECT_EQ(key->values.size(), 50u + 2 * kEach);
+}
+
+}  // namespace
