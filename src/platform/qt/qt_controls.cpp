@@ -238,7 +238,7 @@ class QtComboBox : public Wrapper<ComboBox, QComboBox> {
   QtComboBox(QComboBox* combo, const QStringList& items) : Wrapper(combo) {
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
-
+    combo->setCompleter(nullptr);  // typed text stays as typed
     combo->addItems(items);
     combo->setCurrentIndex(-1);
     combo->clearEditText();
