@@ -1,0 +1,464 @@
+// bench_perf_compare: runs the real program and the baseline side by side on an
+// X server (DISPLAY, normally a private Xvfb started by bench/compare.sh) and
+// prints medians and ratios for start-up, memory, idling, a receive flood and
+// press-to-bytes through the X server. Each run gets its own temporary machine
+// folder and a pseudo-terminal held here as COM1. Prints figures, never fails.
+//
+//   bench_perf_compare --ours build/tarnwick --baseline build/tarnwick-baseline
+//                      [--runs 11] [--idle-runs 2] [--presses 1000]
+//                      [--only startup,idle,flood,press]
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int64_t nowNs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
+void sleepUntil(int64_t ns) {
+  timespec t{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+  }
+}
+
+void sleepMs(int ms) { sleepUntil(nowNs() + int64_t{ms} * 1000000); }
+
+struct Stats {
+  double p50 = 0, p99 = 0, max = 0;
+};
+
+Stats stats(std::vector<double> v) {
+  Stats s;
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  auto rank = [&](double q) { return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))]; };
+  s.p50 = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  s.p99 = rank(0.99);
+  s.max = v.back();
+  return s;
+}
+
+double median(const std::vector<double>& v) { return stats(v).p50; }
+
+// ---- the pseudo-terminal held as COM1 -------------------------------------
+
+struct Pty {
+  int master = -1;
+  int slave = -1;  // kept open so the line never hangs up between opens
+  std::string path;
+  Pty() {
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+      std::perror("openpty");
+      std::exit(1);
+    }
+    path = name;
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  }
+  ~Pty() {
+    close(master);
+    close(slave);
+  }
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  // Reads until `want` bytes arrived or the time is up; `at` gets the time the
+  // last of them was read.
+  std::string read(size_t want, int timeoutMs, int64_t* at = nullptr) {
+    std::string got;
+    const int64_t end = nowNs() + int64_t{timeoutMs} * 1000000;
+    while (got.size() < want) {
+      const int64_t left = end - nowNs();
+      if (left <= 0) break;
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left / 1000000) + 1) <= 0) continue;
+      char buf[256];
+      const ssize_t n = ::read(master, buf, std::min(sizeof buf, want - got.size()));
+      if (n > 0) {
+        got.append(buf, static_cast<size_t>(n));
+        if (at) *at = nowNs();
+      }
+    }
+    return got;
+  }
+  void drain() {
+    char buf[4096];
+    while (::read(master, buf, sizeof buf) > 0) {
+    }
+  }
+};
+
+// ---- one program run --------------------------------------------------------
+
+enum class Kind { Ours, Baseline };
+const char* name(Kind k) { return k == Kind::Ours ? "tarnwick" : "baseline"; }
+
+struct Options {
+  std::string ours, baseline;
+  int runs = 11;
+  int idleRuns = 2;
+  int presses = 1000;
+  std::string only = "startup,idle,flood,press";
+};
+
+struct Run {
+  Pty pty;
+  fs::path root;
+  pid_t pid = -1;
+  int64_t forkedAt = 0;
+  Window window = 0;
+  int64_t mappedAt = 0;
+
+  Run(const Options& o, Kind kind, Display* dpy) {
+    char tmpl[] = "/tmp/tarnwick-perf-XXXXXX";
+    root = mkdtemp(tmpl);
+    const fs::path machine = root / "data" / "tarnwick";
+    fs::create_directories(machine / "dosdevices");
+    fs::create_directories(root / "work");
+    fs::create_symlink(pty.path, machine / "dosdevices" / "com1");
+    // Events of earlier runs are gone before this one starts.
+    XSync(dpy, False);
+    while (XPending(dpy)) {
+      XEvent e;
+      XNextEvent(dpy, &e);
+    }
+    const std::string program = kind == Kind::Ours ? o.ours : o.baseline;
+    const std::string data = (root / "data").string();
+    const std::string work = (root / "work").string();
+    forkedAt = nowNs();
+    pid = fork();
+    if (pid == 0) {
+      if (chdir(work.c_str()) != 0) _exit(127);
+      setenv("XDG_DATA_HOME", data.c_str(), 1);
+      if (kind == Kind::Ours) execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      else execl(program.c_str(), program.c_str(), pty.path.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    waitMapped(dpy);
+  }
+  ~Run() {
+    if (pid > 0) finish();
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  // The first top-level window the program maps, timed on arrival here.
+  void waitMapped(Display* dpy) {
+    const int fd = ConnectionNumber(dpy);
+    const int64_t end = nowNs() + int64_t{20} * 1000000000;
+    while (!window && nowNs() < end) {
+      while (XPending(dpy)) {
+        XEvent e;
+        XNextEvent(dpy, &e);
+        if (e.type == MapNotify && !e.xmap.override_redirect && !window) {
+          mappedAt = nowNs();
+          window = e.xmap.window;
+        }
+      }
+      if (window) break;
+      pollfd p{fd, POLLIN, 0};
+      poll(&p, 1, 50);
+    }
+    if (!window) std::fprintf(stderr, "no window mapped within 20 s\n");
+  }
+
+  double startupMs() const { return window ? static_cast<double>(mappedAt - forkedAt) / 1e6 : -1; }
+
+  // Ends the program; its peak resident set (kB) from wait4.
+  long finish() {
+    kill(pid, SIGTERM);
+    int status = 0;
+    rusage ru{};
+    wait4(pid, &status, 0, &ru);
+    pid = -1;
+    return ru.ru_maxrss;
+  }
+};
+
+// ---- /proc ---------------------------------------------------------------
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+long statusField(const std::string& status, const char* field) {
+  const size_t at = status.find(field);
+  if (at == std::string::npos) return -1;
+  return std::strtol(status.c_str() + at + std::strlen(field) + 1, nullptr, 10);
+}
+
+struct Usage {
+  double cpuTicksMs = 0;  // utime + stime from /proc/<pid>/stat, in ms
+  double runNs = 0;       // sum of the threads' run time (schedstat), exact
+  long switches = 0;      // voluntary + involuntary, all threads
+  long rssKb = 0, hwmKb = 0;
+  int threads = 0;
+};
+
+Usage usage(pid_t pid) {
+  Usage u;
+  const std::string base = "/proc/" + std::to_string(pid);
+  const std::string stat = slurp(base + "/stat");
+  const size_t close = stat.rfind(')');
+  std::istringstream fields(stat.substr(close + 2));
+  std::string f;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> f; ++i) {
+    if (i == 14) utime = std::stol(f);
+    if (i == 15) stime = std::stol(f);
+  }
+  u.cpuTicksMs = static_cast<double>(utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+  const std::string status = slurp(base + "/status");
+  u.rssKb = statusField(status, "VmRSS:");
+  u.hwmKb = statusField(status, "VmHWM:");
+  if (DIR* d = opendir((base + "/task").c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      const std::string task = base + "/task/" + e->d_name;
+      const std::string ts = slurp(task + "/status");
+      u.switches += statusField(ts, "voluntary_ctxt_switches:") + statusField(ts, "nonvoluntary_ctxt_switches:");
+      u.runNs += std::strtod(slurp(task + "/schedstat").c_str(), nullptr);
+      ++u.threads;
+    }
+    closedir(d);
+  }
+  return u;
+}
+
+// ---- the parts ------------------------------------------------------------
+
+void startup(const Options& o, Display* dpy) {
+  std::vector<double> ms[2], hwm[2], maxrss[2];
+  for (int r = -1; r < o.runs; ++r) {  // run -1 warms the caches
+    for (Kind k : {Kind::Ours, Kind::Baseline}) {
+      Run run(o, k, dpy);
+      sleepMs(300);
+      const Usage u = usage(run.pid);
+      const long peak = run.finish();
+      if (r < 0) continue;
+      const int i = k == Kind::Ours ? 0 : 1;
+      ms[i].push_back(run.startupMs());
+      hwm[i].push_back(static_cast<double>(u.hwmKb) / 1024.0);
+      maxrss[i].push_back(static_cast<double>(peak) / 1024.0);
+    }
+  }
+  std::printf("\n## Start-up and memory (%d runs each, alternating)\n\n", o.runs);
+  std::printf("| figure | tarnwick | baseline | ratio / difference | goal |\n|---|---|---|---|---|\n");
+  const double a = median(ms[0]), b = median(ms[1]);
+  std::printf("| exec to window mapped, median | %.1f ms | %.1f ms | %.2fx | <= 1.2x |\n", a, b, a / b);
+  std::printf("| exec to window mapped, min / max | %.1f / %.1f ms | %.1f / %.1f ms | | |\n",
+              *std::min_element(ms[0].begin(), ms[0].end()), stats(ms[0]).max,
+              *std::min_element(ms[1].begin(), ms[1].end()), stats(ms[1]).max);
+  const double ha = median(hwm[0]), hb = median(hwm[1]);
+  std::printf("| peak resident (VmHWM), median | %.1f MB | %.1f MB | +%.1f MB | <= +10 MB |\n", ha, hb, ha - hb);
+  std::printf("| peak resident (wait4 ru_maxrss), median | %.1f MB | %.1f MB | +%.1f MB | |\n", median(maxrss[0]),
+              median(maxrss[1]), median(maxrss[0]) - median(maxrss[1]));
+}
+
+void idle(const Options& o, Display* dpy) {
+  std::printf("\n## Idle, port open, 10 s (%d runs each)\n\n", o.idleRuns);
+  std::printf("| program | run | CPU utime+stime | CPU run time (schedstat) | context switches | threads |\n"
+              "|---|---|---|---|---|---|\n");
+  for (int r = 0; r < o.idleRuns; ++r) {
+    for (Kind k : {Kind::Ours, Kind::Baseline}) {
+      Run run(o, k, dpy);
+      sleepMs(1000);
+      const Usage before = usage(run.pid);
+      sleepMs(10000);
+      const Usage after = usage(run.pid);
+      std::printf("| %s | %d | %.0f ms | %.3f ms | %ld | %d |\n", name(k), r + 1, after.cpuTicksMs - before.cpuTicksMs,
+                  (after.runNs - before.runNs) / 1e6, after.switches - before.switches, after.threads);
+    }
+  }
+}
+
+// Writes `rate` random bytes a second (NUL included) into the far end for `ms`,
+// in slices every 10 ms; returns the bytes the line took.
+long flood(Pty& pty, int ms, long rate, std::mt19937& rng) {
+  std::vector<char> slice(static_cast<size_t>(rate / 100));
+  long written = 0;
+  size_t pending = 0;  // bytes of the current slice the line did not take yet
+  const int64_t start = nowNs();
+  for (int s = 0; s < ms / 10; ++s) {
+    sleepUntil(start + int64_t{s} * 10000000);
+    if (pending == 0) {
+      for (char& c : slice) c = static_cast<char>(rng() & 0xff);
+      pending = slice.size();
+    }
+    const ssize_t n = write(pty.master, slice.data() + (slice.size() - pending), pending);
+    if (n > 0) {
+      pending -= static_cast<size_t>(n);
+      written += n;
+    }
+    pty.drain();
+  }
+  return written;
+}
+
+void receiveFlood(const Options& o, Display* dpy) {
+  std::printf("\n## Receive flood, 1 MB/s random bytes for 5 s, twice (measured from outside)\n\n");
+  std::printf("| program | flood | bytes taken | CPU share (schedstat) | CPU utime+stime | RSS before | RSS 2 s after |\n"
+              "|---|---|---|---|---|---|---|\n");
+  std::mt19937 rng(7);
+  for (Kind k : {Kind::Ours, Kind::Baseline}) {
+    Run run(o, k, dpy);
+    sleepMs(1000);
+    for (int f = 1; f <= 2; ++f) {
+      const Usage before = usage(run.pid);
+      const int64_t t0 = nowNs();
+      const long bytes = flood(run.pty, 5000, 1000000, rng);
+      const double seconds = static_cast<double>(nowNs() - t0) / 1e9;
+      const Usage during = usage(run.pid);
+      sleepMs(2000);
+      const Usage after = usage(run.pid);
+      std::printf("| %s | %d | %ld | %.1f %% | %.0f ms | %.1f MB | %.1f MB |\n", name(k), f, bytes,
+                  (during.runNs - before.runNs) / 1e9 / seconds * 100, during.cpuTicksMs - before.cpuTicksMs,
+                  static_cast<double>(before.rssKb) / 1024, static_cast<double>(after.rssKb) / 1024);
+    }
+  }
+}
+
+// Moves the pointer onto a window-relative spot.
+void pointTo(Display* dpy, Window w, int x, int y) {
+  int rx = 0, ry = 0;
+  Window child = 0;
+  XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x, y, &rx, &ry, &child);
+  XTestFakeMotionEvent(dpy, DefaultScreen(dpy), rx, ry, 0);
+  XFlush(dpy);
+}
+
+struct PressFigures {
+  std::vector<double> pressUs, releaseUs, errorMs;
+  int wrong = 0;
+};
+
+PressFigures presses(const Options& o, Display* dpy, Kind k) {
+  PressFigures out;
+  Run run(o, k, dpy);
+  sleepMs(500);
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> holdUs(2000, 20000);
+  for (int n = 0; n < o.presses; ++n) {
+    const int port = n % 5;
+    // Port buttons: 57 x 49 px at x = 24 + 64 * port, y = 72 in both programs.
+    pointTo(dpy, run.window, 52 + 64 * port, 96);
+    sleepMs(3);
+    run.pty.drain();
+    const int64_t hold = int64_t{holdUs(rng)} * 1000;
+    XTestFakeButtonEvent(dpy, 1, True, 0);
+    XFlush(dpy);
+    const int64_t pressed = nowNs();
+    int64_t on = 0, off = 0;
+    const std::string a = run.pty.read(3, 1000, &on);
+    sleepUntil(pressed + hold);
+    XTestFakeButtonEvent(dpy, 1, False, 0);
+    XFlush(dpy);
+    const int64_t released = nowNs();
+    const std::string b = run.pty.read(3, 1000, &off);
+    const std::string digit = std::to_string(port);
+    if (a != "P" + digit + "1" || b != "P" + digit + "0") {
+      ++out.wrong;
+      sleepMs(50);
+      continue;
+    }
+    out.pressUs.push_back(static_cast<double>(on - pressed) / 1e3);
+    out.releaseUs.push_back(static_cast<double>(off - released) / 1e3);
+    out.errorMs.push_back(std::abs(static_cast<double>((off - on) - (released - pressed))) / 1e6);
+    sleepMs(10);
+  }
+  return out;
+}
+
+void press(const Options& o, Display* dpy) {
+  const PressFigures ours = presses(o, dpy, Kind::Ours);
+  const PressFigures base = presses(o, dpy, Kind::Baseline);
+  std::printf("\n## Press to bytes through the X server (XTest), %d presses held 2-20 ms\n\n", o.presses);
+  std::printf("| figure | tarnwick p50 / p99 / max | baseline p50 / p99 / max | ratio p99 | goal |\n"
+              "|---|---|---|---|---|\n");
+  auto row = [](const char* what, const std::vector<double>& a, const std::vector<double>& b, const char* unit,
+                const char* goal) {
+    const Stats x = stats(a), y = stats(b);
+    std::printf("| %s | %.1f / %.1f / %.1f %s | %.1f / %.1f / %.1f %s | %.2fx | %s |\n", what, x.p50, x.p99, x.max, unit,
+                y.p50, y.p99, y.max, unit, y.p99 > 0 ? x.p99 / y.p99 : 0, goal);
+  };
+  row("press to \"P<i>1\" read at the far end", ours.pressUs, base.pressUs, "us", "p99 <= 1.1x, < 100 us");
+  row("release to \"P<i>0\" read at the far end", ours.releaseUs, base.releaseUs, "us", "");
+  const Stats e = stats(ours.errorMs), eb = stats(base.errorMs);
+  std::printf("| pulse-length error, abs(held - on-to-off) | %.3f / %.3f / %.3f ms | %.3f / %.3f / %.3f ms | | p99 < 0.2 ms |\n",
+              e.p50, e.p99, e.max, eb.p50, eb.p99, eb.max);
+  std::printf("\nPresses with wrong or missing bytes: tarnwick %d, baseline %d.\n", ours.wrong, base.wrong);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string k = argv[i], v = argv[i + 1];
+    if (k == "--ours") o.ours = v;
+    else if (k == "--baseline") o.baseline = v;
+    else if (k == "--runs") o.runs = std::stoi(v);
+    else if (k == "--idle-runs") o.idleRuns = std::stoi(v);
+    else if (k == "--presses") o.presses = std::stoi(v);
+    else if (k == "--only") o.only = v;
+  }
+  if (o.ours.empty() || o.baseline.empty()) {
+    std::fprintf(stderr, "usage: bench_perf_compare --ours PATH --baseline PATH [--runs N] [--idle-runs N] "
+                         "[--presses N] [--only startup,idle,flood,press]\n");
+    return 0;
+  }
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) {
+    std::fprintf(stderr, "no X display (DISPLAY=%s); run through bench/compare.sh\n", getenv("DISPLAY"));
+    return 0;
+  }
+  int ev = 0, er = 0, major = 0, minor = 0;
+  if (!XTestQueryExtension(dpy, &ev, &er, &major, &minor)) std::fprintf(stderr, "the X server has no XTEST\n");
+  XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
+  signal(SIGPIPE, SIG_IGN);
+  auto wanted = [&](const char* part) { return o.only.find(part) != std::string::npos; };
+  if (wanted("startup")) startup(o, dpy);
+  if (wanted("idle")) idle(o, dpy);
+  if (wanted("flood")) receiveFlood(o, dpy);
+  if (wanted("press")) press(o, dpy);
+  std::fflush(stdout);
+  XCloseDisplay(dpy);
+  return 0;
+}
