@@ -7,7 +7,6 @@ namespace regfile {
 namespace {
 
 constexpr uint32_t kSz = 1;
-constexpr uint32_t kExpandSz = 2;
 constexpr uint32_t kBinary = 3;
 constexpr uint32_t kDword = 4;
 // regedit ends a hex line with "\" once it reaches this many characters.
@@ -25,8 +24,6 @@ unsigned char fold(unsigned char c) {
     default: return c;
   }
 }
-
-bool isStringType(uint32_t type) { return type == kSz || type == kExpandSz; }
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -124,7 +121,7 @@ std::optional<Value> parseData(std::string_view data, Lines& lines) {
     auto text = parseQuoted(data);
     if (!text || !trim(data).empty()) return std::nullopt;
     value.type = kSz;
-    value.data = std::move(*text);
+    value.data = std::move(*text) + '\0';
     return value;
   }
   if (startsWith(data, "dword:")) {
@@ -156,7 +153,6 @@ std::optional<Value> parseData(std::string_view data, Lines& lines) {
   }
   auto bytes = parseHexBytes(joined);
   if (!bytes) return std::nullopt;
-  if (isStringType(value.type) && !bytes->empty() && bytes->back() == '\0') bytes->pop_back();
   value.data = std::move(*bytes);
   return value;
 }
@@ -215,10 +211,18 @@ std::string hexLine(std::string prefix, std::string_view bytes) {
   return out;
 }
 
+// True iff a quoted text holds the data exactly: one terminating zero byte and
+// no other zero byte or line break.
+bool quotable(const Value& value) {
+  if (value.type != kSz || value.data.empty() || value.data.back() != '\0') return false;
+  const std::string_view text(value.data.data(), value.data.size() - 1);
+  return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
+}
+
 std::string valueLine(const Value& value) {
   const std::string name = value.name.empty() ? "@" : "\"" + escaped(value.name) + "\"";
-  const bool plainText = value.data.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos;
-  if (value.type == kSz && plainText) return name + "=\"" + escaped(value.data) + "\"";
+  if (quotable(value))
+    return name + "=\"" + escaped(std::string_view(value.data).substr(0, value.data.size() - 1)) + "\"";
   if (value.type == kDword && value.data.size() == 4) {
     std::string digits = "dword:";
     for (int i = 3; i >= 0; --i) digits += hexByte(static_cast<unsigned char>(value.data[static_cast<size_t>(i)]));
@@ -227,8 +231,7 @@ std::string valueLine(const Value& value) {
   if (value.type == kBinary) return hexLine(name + "=hex:", value.data);
   std::string tag;
   for (uint32_t t = value.type; t != 0 || tag.empty(); t >>= 4) tag.insert(tag.begin(), "0123456789abcdef"[t & 0xF]);
-  const std::string bytes = isStringType(value.type) ? value.data + '\0' : value.data;
-  return hexLine(name + "=hex(" + tag + "):", bytes);
+  return hexLine(name + "=hex(" + tag + "):", value.data);
 }
 
 template <typename Keys>

@@ -15,8 +15,8 @@ namespace regfile {
 struct Value {
   std::string name;  // "" is the key's default value, written "@"
   uint32_t type = 0;
-  // REG_SZ and REG_EXPAND_SZ: the text without its terminating zero byte.
-  // Every other type: the bytes as stored (REG_DWORD: 4 bytes, low byte first).
+  // The bytes as stored, whatever the type: a text with its terminating zero
+  // byte when it was stored with one, REG_DWORD as 4 bytes, low byte first.
   std::string data;
 
   friend bool operator==(const Value&, const Value&) = default;

@@ -182,7 +182,8 @@ LONG transact(const std::function<bool(regfile::Model&)>& change) {
   return rc;
 }
 
-bool isStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+// The types advapi32's single-byte functions treat as text.
+bool isTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 }  // namespace
 
@@ -207,13 +208,16 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
   if (!lookup(key, path, rights)) return ERROR_INVALID_HANDLE;
   if (!(rights & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   if (data && !size) return ERROR_INVALID_PARAMETER;
+  // A query that finds nothing leaves REG_NONE and, when it asked only for the
+  // size, a size of 0, as advapi32 does.
+  if (type) *type = REG_NONE;
+  if (!data && size) *size = 0;
   regfile::Model model;
   if (const LONG rc = load(folder(), model)) return rc;
   const regfile::Key* found = regfile::findKey(model, path);
   const regfile::Value* value = found ? regfile::findValue(*found, valueName ? valueName : "") : nullptr;
   if (!value) return ERROR_FILE_NOT_FOUND;
-  // Text comes back with its terminating zero byte, counted in the size.
-  const std::string bytes = isStringType(value->type) ? value->data + '\0' : value->data;
+  const std::string& bytes = value->data;
   const auto needed = static_cast<DWORD>(bytes.size());
   if (type) *type = value->type;
   if (data) {
@@ -222,6 +226,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
       return ERROR_MORE_DATA;
     }
     std::memcpy(data, bytes.data(), bytes.size());
+    // A text stored without its zero byte gets one after it where the buffer
+    // has room, not counted in the size, as NT does.
+    if (isTextType(value->type) && needed > 0 && needed < *size && data[needed - 1] != 0)
+      data[needed] = 0;
   }
   if (size) *size = needed;
   return ERROR_SUCCESS;
@@ -259,8 +267,10 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
   const std::string name = valueName ? valueName : "";
   if ((!data && size) || name.find_first_of("\r\n") != std::string::npos)
     return ERROR_INVALID_PARAMETER;
+  // A text counted without the zero byte that follows it (a C string's length)
+  // is stored with that zero, as NT does; this reads one byte past the count.
+  if (data && size && isTextType(type) && data[size - 1] != 0 && data[size] == 0) ++size;
   std::string bytes = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
-  if (isStringType(type) && !bytes.empty() && bytes.back() == '\0') bytes.pop_back();
   return transact([&](regfile::Model& current) {
     // The key may have gone from the file since it was opened: bring it back.
     regfile::addKey(current, path);

@@ -57,8 +57,9 @@ std::optional<regfile::Value> stored(const TempMachine& machine, const std::stri
   return *value;
 }
 
+// A REG_SZ value as the store writes it: the text with its zero byte.
 regfile::Value text(const std::string& name, const std::string& data) {
-  return regfile::Value{name, REG_SZ, data};
+  return regfile::Value{name, REG_SZ, data + '\0'};
 }
 
 ino_t inodeOf(const QString& path) {
@@ -277,7 +278,7 @@ regfile::Model seededModel(int count) {
   regfile::addKey(model, kSettingsKey);
   for (int i = 0; i < count; ++i)
     regfile::setValue(model.keys.back(), "Seed " + std::to_string(i), REG_SZ,
-                      std::string(60, static_cast<char>('a' + i % 26)));
+                      std::string(60, static_cast<char>('a' + i % 26)) + '\0');
   return model;
 }
 

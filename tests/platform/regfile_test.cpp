@@ -17,6 +17,9 @@ std::string bytes(std::initializer_list<int> list) {
   return out;
 }
 
+// A text as stored with its terminating zero byte.
+std::string sz(const std::string& text) { return text + '\0'; }
+
 std::vector<std::string> crlfLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t at = 0;
@@ -34,22 +37,24 @@ Model everyKind() {
   model.keys.push_back(Key{"HKEY_LOCAL_MACHINE\\SOFTWARE", {}});
   model.keys.push_back(Key{kSettings,
                            {
-                               Value{"Comm Speed", 1, "9600"},
-                               Value{"", 1, "default"},
-                               Value{"Quote \"and\" \\slash\\", 1, "C:\\Path \"x\"\\"},
-                               Value{"Blank", 1, " "},
-                               Value{"Empty", 1, ""},
-                               Value{"Ansi", 1, bytes({0x80, 0xE9, 0xFF})},
-                               Value{"Lines", 1, std::string("one\r\ntwo\0three", 15)},
+                               Value{"Comm Speed", 1, sz("9600")},
+                               Value{"", 1, sz("default")},
+                               Value{"Quote \"and\" \\slash\\", 1, sz("C:\\Path \"x\"\\")},
+                               Value{"Blank", 1, sz(" ")},
+                               Value{"Empty", 1, sz("")},
+                               Value{"Unterminated", 1, "abc"},
+                               Value{"Nothing stored", 1, ""},
+                               Value{"Ansi", 1, sz(bytes({0x80, 0xE9, 0xFF}))},
+                               Value{"Lines", 1, std::string("one\r\ntwo\0three\0", 16)},
                                Value{"Number", 4, bytes({0x80, 0x25, 0, 0})},
                                Value{"Short number", 4, bytes({1, 2})},
-                               Value{"Path", 2, "%SystemRoot%\\x"},
+                               Value{"Path", 2, sz("%SystemRoot%\\x")},
                                Value{"List", 7, std::string("a\0b\0\0", 5)},
                                Value{"Raw", 3, longBinary},
                                Value{"Nothing", 0, ""},
                                Value{"Quad", 11, bytes({1, 0, 0, 0, 0, 0, 0, 0})},
                            }});
-  model.keys.push_back(Key{"HKEY_LOCAL_MACHINE\\SOFTWARE\\Other", {Value{"Z", 1, "last"}}});
+  model.keys.push_back(Key{"HKEY_LOCAL_MACHINE\\SOFTWARE\\Other", {Value{"Z", 1, sz("last")}}});
   return model;
 }
 
@@ -66,14 +71,15 @@ TEST(RegFileWriter, WritesTheCanonicalRegedit4Form) {
   Model model;
   model.keys.push_back(Key{kSettings,
                            {
-                               Value{"Comm Speed", 1, "9600"},
-                               Value{"", 1, "a\\b\"c"},
+                               Value{"Comm Speed", 1, sz("9600")},
+                               Value{"", 1, sz("a\\b\"c")},
                                Value{"Number", 4, bytes({0x80, 0x25, 0, 0})},
                                Value{"Big", 4, bytes({0xFF, 0xFF, 0xFF, 0xFF})},
                                Value{"Raw", 3, bytes({0, 0xAB, 0x10})},
-                               Value{"Path", 2, "%X%"},
+                               Value{"Path", 2, sz("%X%")},
                                Value{"List", 7, std::string("a\0\0", 3)},
-                               Value{"Lines", 1, "a\nb"},
+                               Value{"Lines", 1, sz("a\nb")},
+                               Value{"Unterminated", 1, "ab"},
                                Value{"Empty raw", 3, ""},
                                Value{"Quad", 11, bytes({1, 0, 0, 0, 0, 0, 0, 0})},
                            }});
@@ -89,6 +95,7 @@ TEST(RegFileWriter, WritesTheCanonicalRegedit4Form) {
             "\"Path\"=hex(2):25,58,25,00\r\n"
             "\"List\"=hex(7):61,00,00\r\n"
             "\"Lines\"=hex(1):61,0a,62,00\r\n"
+            "\"Unterminated\"=hex(1):61,62\r\n"
             "\"Empty raw\"=hex:\r\n"
             "\"Quad\"=hex(b):01,00,00,00,00,00,00,00\r\n"
             "\r\n");
@@ -175,37 +182,37 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Tolerated{"LfLineEnds",
                   "REGEDIT4\n\n[" + kSettings + "]\n\"Comm Speed\"=\"9600\"\n",
-                  one({{"Comm Speed", 1, "9600"}})},
+                  one({{"Comm Speed", 1, sz("9600")}})},
         Tolerated{"NoFinalLineEnd",
                   "REGEDIT4\r\n[" + kSettings + "]\r\n\"A\"=\"1\"",
-                  one({{"A", 1, "1"}})},
+                  one({{"A", 1, sz("1")}})},
         Tolerated{"CommentsAndBlankLines",
                   "REGEDIT4\r\n; settings\r\n\r\n\r\n[" + kSettings + "]\r\n  ; note\r\n\r\n\"A\"=\"1\"\r\n\r\n",
-                  one({{"A", 1, "1"}})},
+                  one({{"A", 1, sz("1")}})},
         Tolerated{"HexContinuedOverLfLines",
                   "REGEDIT4\n[" + kSettings + "]\n\"Raw\"=hex:01,02,\\\n    03,\\\n  04\n",
                   one({{"Raw", 3, bytes({1, 2, 3, 4})}})},
         Tolerated{"UpperCaseHexAndShortDword",
                   "REGEDIT4\r\n[" + kSettings + "]\r\n\"Raw\"=HEX:A,Bc\r\n\"N\"=DWORD:2580\r\n",
                   one({{"Raw", 3, bytes({0x0A, 0xBC})}, {"N", 4, bytes({0x80, 0x25, 0, 0})}})},
-        Tolerated{"TextTypesWithoutTheirZeroByte",
-                  "REGEDIT4\r\n[" + kSettings + "]\r\n\"P\"=hex(2):25,58,25\r\n\"S\"=hex(1):61\r\n",
-                  one({{"P", 2, "%X%"}, {"S", 1, "a"}})},
+        Tolerated{"HexTextsKeptAsStored",
+                  "REGEDIT4\r\n[" + kSettings + "]\r\n\"P\"=hex(2):25,58,25\r\n\"S\"=hex(1):61,00\r\n",
+                  one({{"P", 2, "%X%"}, {"S", 1, sz("a")}})},
         Tolerated{"LastDuplicateValueWinsInTheFirstPlace",
                   "REGEDIT4\r\n[" + kSettings + "]\r\n\"A\"=\"1\"\r\n\"B\"=\"2\"\r\n\"a\"=\"3\"\r\n",
-                  one({{"A", 1, "3"}, {"B", 1, "2"}})},
+                  one({{"A", 1, sz("3")}, {"B", 1, sz("2")}})},
         Tolerated{"RepeatedSectionMergesCaseInsensitively",
                   "REGEDIT4\r\n[" + kSettings + "]\r\n\"A\"=\"1\"\r\n[HKEY_LOCAL_MACHINE\\Other]\r\n[hkey_local_machine\\software\\tarnwick works\\TARNWICK]\r\n\"A\"=\"2\"\r\n\"B\"=\"3\"\r\n",
-                  Model{{Key{kSettings, {{"A", 1, "2"}, {"B", 1, "3"}}}, Key{"HKEY_LOCAL_MACHINE\\Other", {}}}}},
+                  Model{{Key{kSettings, {{"A", 1, sz("2")}, {"B", 1, sz("3")}}}, Key{"HKEY_LOCAL_MACHINE\\Other", {}}}}},
         Tolerated{"DefaultValueQuotedOrAt",
                   "REGEDIT4\r\n[" + kSettings + "]\r\n\"\"=\"1\"\r\n@=\"2\"\r\n",
-                  one({{"", 1, "2"}})},
+                  one({{"", 1, sz("2")}})},
         Tolerated{"TrailingBlanksOnLines",
                   "REGEDIT4  \r\n[" + kSettings + "]\t\r\n\"A\"=\"1\"  \r\n",
-                  one({{"A", 1, "1"}})},
+                  one({{"A", 1, sz("1")}})},
         Tolerated{"RawWindows1252Bytes",
                   "REGEDIT4\r\n[" + kSettings + "]\r\n\"" + bytes({0xE9}) + "\"=\"" + bytes({0x80, 0x3F}) + "\"\r\n",
-                  one({{bytes({0xE9}), 1, bytes({0x80, 0x3F})}})}),
+                  one({{bytes({0xE9}), 1, sz(bytes({0x80, 0x3F}))}})}),
     [](const auto& row) { return std::string(row.param.name); });
 
 struct Broken {

@@ -62,6 +62,22 @@ TEST_F(WinRegEmu, TextComesBackWithItsZeroByteCountedInTheSize) {
   EXPECT_EQ(registryValue(machine.readRegistry(), "With"), "abc");
 }
 
+TEST_F(WinRegEmu, ATextCountedShortOfAnyZeroIsStoredAsCounted) {
+  OpenKey key;
+  ASSERT_EQ(create(key, kKey), ERROR_SUCCESS);
+  const std::string bytes = "9600;";
+  ASSERT_EQ(RegSetValueExA(key.handle, "Cut", 0, REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()), 4),
+            ERROR_SUCCESS);
+  EXPECT_NE(machine.readRegistry().find("\"Cut\"=hex(1):39,36,30,30\r\n"), std::string::npos);
+  // Read back with room to spare: a zero follows, not counted.
+  BYTE buffer[8];
+  std::fill(std::begin(buffer), std::end(buffer), 0xAB);
+  DWORD size = sizeof buffer;
+  ASSERT_EQ(RegQueryValueExA(key.handle, "Cut", nullptr, nullptr, buffer, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 6), std::string("9600\0\xAB", 6));
+}
+
 TEST_F(WinRegEmu, ANullBufferAsksOnlyForTheSize) {
   OpenKey key;
   ASSERT_EQ(create(key, kKey), ERROR_SUCCESS);
