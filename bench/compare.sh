@@ -30,7 +30,7 @@ export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 echo "# Tarnwick against a minimal Qt 6 Widgets program"
 echo
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-     "$(Xvfb -version 2>&1 | sed -n 's/^X.Org X Server /Xvfb /p'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+     "Xvfb $(dpkg-query -W -f '${Version}' xvfb 2>/dev/null), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 "$build/bench/bench_perf_compare" --ours "$ours" --baseline "$build/tarnwick-baseline" "$@"
 
 echo
