@@ -1,0 +1,501 @@
+// The Qt toolkit's forms and controls as real widgets on the offscreen
+// platform, driven by real mouse and key events.
+#include "platform/controls.h"
+#include "platform/fault.h"
+#include "platform/qt/toolkit.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using platform::Align;
+using platform::Fault;
+using platform::Twips;
+
+namespace {
+
+constexpr Twips kButtonAt{240, 1080, 855, 735};
+
+// Deletes windows whose deletion was deferred, as the event loop would.
+void runDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+class FormTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    form.reset();
+    runDeferredDeletes();
+  }
+  QWidget* window() const { return platform::windowOf(form.get()); }
+
+  std::unique_ptr<platform::Form> form = platform::toolkit().newForm();
+};
+
+// Records what a button reports.
+struct ButtonEvents {
+  std::vector<int> downs, ups;
+  int clicks = 0;
+
+  void watch(platform::CommandButton* button) {
+    button->onMouseDown = [this](int code) { downs.push_back(code); };
+    button->onMouseUp = [this](int code) { ups.push_back(code); };
+    button->onClick = [this] { ++clicks; };
+  }
+};
+
+struct MouseButtonRow {
+  Qt::MouseButton button;
+  int code;
+  int clicks;
+};
+
+class ButtonMouseTest : public FormTest, public ::testing::WithParamInterface<MouseButtonRow> {};
+
+TEST_P(ButtonMouseTest, EachPressAndReleaseReportsOnceWithItsButtonAndLeavesButtonUp) {
+  const MouseButtonRow row = GetParam();
+  platform::CommandButton* button = form->addCommandButton(nullptr, kButtonAt, "OFF");
+  ButtonEvents events;
+  events.watch(button);
+  auto* widget = qobject_cast<QPushButton*>(platform::widgetOf(button));
+
+  QTest::mousePress(widget, row.button);
+  EXPECT_EQ(events.downs, std::vector<int>{row.code});
+  EXPECT_TRUE(events.ups.empty());
+  QTest::mouseRelease(widget, row.button);
+  EXPECT_EQ(events.ups, std::vector<int>{row.code});
+  EXPECT_EQ(events.clicks, row.clicks);
+  EXPECT_FALSE(widget->isDown());
+
+  // The button still answers normally afterwards.
+  QTest::mouseClick(widget, Qt::LeftButton);
+  EXPECT_EQ(events.downs, (std::vector<int>{row.code, 1}));
+  EXPECT_EQ(events.ups, (std::vector<int>{row.code, 1}));
+  EXPECT_EQ(events.clicks, row.clicks + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, ButtonMouseTest,
+                         ::testing::Values(MouseButtonRow{Qt::LeftButton, 1, 1},
+                                           MouseButtonRow{Qt::RightButton, 2, 0},
+                                           MouseButtonRow{Qt::MiddleButton, 4, 0}));
+
+TEST_F(FormTest, DoubleClickOnButtonReportsOneDownPerPress) {
+  platform::CommandButton* button = form->addCommandButton(nullptr, kButtonAt, "OFF");
+  ButtonEvents events;
+  events.watch(button);
+  QWidget* widget = platform::widgetOf(button);
+
+  // What the window system delivers for a double-click.
+  QTest::mousePress(widget, Qt::LeftButton);
+  QTest::mouseRelease(widget, Qt::LeftButton);
+  QTest::mousePress(widget, Qt::LeftButton);
+  QTest::mouseDClick(widget, Qt::LeftButton);
+  QTest::mouseRelease(widget, Qt::LeftButton);
+
+  EXPECT_EQ(events.downs, (std::vector<int>{1, 1}));
+  EXPECT_EQ(events.ups, (std::vector<int>{1, 1}));
+  EXPECT_EQ(events.clicks, 2);
+}
+
+TEST_F(FormTest, ReleaseOutsideButtonReportsUpWithoutClick) {
+  platform::CommandButton* button = form->addCommandButton(nullptr, kButtonAt, "OFF");
+  ButtonEvents events;
+  events.watch(button);
+  QWidget* widget = platform::widgetOf(button);
+
+  QTest::mousePress(widget, Qt::LeftButton);
+  QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(-5, -5));
+
+  EXPECT_EQ(events.ups, std::vector<int>{1});
+  EXPECT_EQ(events.clicks, 0);
+}
+
+class ButtonKeyTest : public FormTest, public ::testing::WithParamInterface<Qt::Key> {};
+
+TEST_P(ButtonKeyTest, KeyboardActivationClicksWithoutMouseEvents) {
+  platform::CommandButton* button = form->addCommandButton(nullptr, kButtonAt, "Exit");
+  ButtonEvents events;
+  events.watch(button);
+
+  QTest::keyClick(platform::widgetOf(button), GetParam());
+
+  EXPECT_EQ(events.clicks, 1);
+  EXPECT_TRUE(events.downs.empty());
+  EXPECT_TRUE(events.ups.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, ButtonKeyTest,
+                         ::testing::Values(Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter));
+
+TEST_F(FormTest, FaultEscapingCallbackStopsAtToolkit) {
+  platform::CommandButton* button = form->addCommandButton(nullptr, kButtonAt, "OFF");
+  int clicks = 0;
+  button->onMouseDown = [](int) { platform::raise(8018, "Operation valid only when the port is open"); };
+  button->onClick = [&clicks] {
+    ++clicks;
+    throw std::runtime_error("lost");
+  };
+
+  EXPECT_NO_THROW(QTest::mouseClick(platform::widgetOf(button), Qt::LeftButton));
+  EXPECT_EQ(clicks, 1);
+}
+
+struct LabelEvents {
+  int clicks = 0, doubleClicks = 0;
+
+  void watch(platform::Label* label) {
+    label->onClick = [this] { ++clicks; };
+    label->onDblClick = [this] { ++doubleClicks; };
+  }
+};
+
+TEST_F(FormTest, LabelTellsClickFromDoubleClick) {
+  platform::Label* label = form->addLabel(nullptr, {1560, 2160, 2295, 255}, "tarnwick", Align::Center);
+  LabelEvents events;
+  events.watch(label);
+  QWidget* widget = platform::widgetOf(label);
+
+  QTest::mouseClick(widget, Qt::LeftButton);
+  EXPECT_EQ(events.clicks, 1);
+  EXPECT_EQ(events.doubleClicks, 0);
+
+  QTest::mousePress(widget, Qt::LeftButton);
+  QTest::mouseRelease(widget, Qt::LeftButton);
+  QTest::mousePress(widget, Qt::LeftButton);
+  QTest::mouseDClick(widget, Qt::LeftButton);
+  QTest::mouseRelease(widget, Qt::LeftButton);
+  EXPECT_EQ(events.clicks, 2);
+  EXPECT_EQ(events.doubleClicks, 1);
+}
+
+TEST_F(FormTest, LabelIgnoresOtherButtonsAndReleaseOutside) {
+  platform::Label* label = form->addLabel(nullptr, {120, 420, 975, 255}, "Momentary", Align::Center);
+  LabelEvents events;
+  events.watch(label);
+  QWidget* widget = platform::widgetOf(label);
+
+  QTest::mouseClick(widget, Qt::RightButton);
+  QTest::mousePress(widget, Qt::LeftButton);
+  QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(-5, -5));
+
+  EXPECT_EQ(events.clicks, 0);
+}
+
+TEST_F(FormTest, LabelShowsCaptionWithItsAlignmentAndFont) {
+  const platform::Font bold{"MS Sans Serif", 8.25, true, false};
+  platform::Label* label =
+      form->addLabel(nullptr, {240, 420, 1095, 255}, "Server Name:", Align::Right, &bold);
+  auto* widget = qobject_cast<QLabel*>(platform::widgetOf(label));
+
+  EXPECT_EQ(label->caption(), "Server Name:");
+  EXPECT_TRUE(widget->alignment() & Qt::AlignRight);
+  EXPECT_TRUE(widget->font().bold());
+  EXPECT_DOUBLE_EQ(widget->font().pointSizeF(), 8.25);
+}
+
+const QStringList kPorts{"COM1", "COM2", "COM3"};
+
+TEST_F(FormTest, ComboStartsEmptyAndKeepsTextOutsideItsList) {
+  platform::ComboBox* combo = form->addComboBox(nullptr, {1020, 300, 1395, 315}, kPorts);
+  auto* widget = qobject_cast<QComboBox*>(platform::widgetOf(combo));
+
+  EXPECT_EQ(combo->text(), "");
+  combo->setText("COM12");
+  EXPECT_EQ(combo->text(), "COM12");
+  combo->setText("COM2");
+  EXPECT_EQ(combo->text(), "COM2");
+  EXPECT_EQ(widget->count(), kPorts.size());
+}
+
+TEST_F(FormTest, ComboKeepsTypedTextAsTypedAndAddsNothing) {
+  platform::ComboBox* combo = form->addComboBox(nullptr, {1020, 300, 1395, 315}, kPorts);
+  auto* widget = qobject_cast<QComboBox*>(platform::widgetOf(combo));
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+  form->setFocus(combo);
+
+  QTest::keyClicks(widget->lineEdit(), "com");
+  QTest::keyClick(widget->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(combo->text(), "com");
+
+  widget->lineEdit()->clear();
+  QTest::keyClicks(widget->lineEdit(), "COM7");
+  QTest::keyClick(widget->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(combo->text(), "COM7");
+  EXPECT_EQ(widget->count(), kPorts.size());
+}
+
+TEST_F(FormTest, ListAddsAtBottomAndRemovesByIndex) {
+  platform::ListBox* list = form->addListBox(nullptr, {120, 240, 4935, 2595});
+  for (const char* line : {"first", "second", "third"}) list->addItem(line);
+  ASSERT_EQ(list->listCount(), 3);
+  EXPECT_EQ(list->item(2), "third");
+
+  list->removeItem(0);
+  EXPECT_EQ(list->listCount(), 2);
+  EXPECT_EQ(list->item(0), "second");
+  EXPECT_EQ(list->item(1), "third");
+}
+
+TEST_F(FormTest, ListRemoveOutOfRangeRaisesInvalidIndex) {
+  platform::ListBox* list = form->addListBox(nullptr, {120, 240, 4935, 2595});
+  list->addItem("only");
+  for (int index : {-1, 1, 13}) {
+    try {
+      list->removeItem(index);
+      ADD_FAILURE() << "no fault for index " << index;
+    } catch (const Fault& fault) {
+      EXPECT_EQ(fault.number, 381);
+      EXPECT_EQ(fault.description, "Invalid property array index");
+    }
+  }
+  EXPECT_EQ(list->listCount(), 1);
+}
+
+TEST_F(FormTest, ListTextSelectsMatchingLineAndEmptyClears) {
+  platform::ListBox* list = form->addListBox(nullptr, {120, 240, 4935, 2595});
+  for (const char* line : {"a", "b", "b"}) list->addItem(line);
+  auto* widget = qobject_cast<QListWidget*>(platform::widgetOf(list));
+
+  list->setText("b");
+  EXPECT_EQ(widget->currentRow(), 1);
+  ASSERT_EQ(widget->selectedItems().size(), 1);
+  list->setText("");
+  EXPECT_TRUE(widget->selectedItems().isEmpty());
+}
+
+TEST_F(FormTest, ListScrollsToShowNewestLine) {
+  platform::ListBox* list = form->addListBox(nullptr, {120, 240, 4935, 600});
+  auto* widget = qobject_cast<QListWidget*>(platform::widgetOf(list));
+  form->show();
+  for (int i = 0; i < 40; ++i) list->addItem(QString("line %1").arg(i));
+
+  const QRect newest = widget->visualItemRect(widget->item(39));
+  EXPECT_TRUE(widget->viewport()->rect().contains(newest)) << newest.y();
+}
+
+class ImageTest : public FormTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QFile::copy(TARNWICK_SOURCE_DIR "/assets/OFF.gif", dir.filePath("OFF.gif")));
+    QFile bad(dir.filePath("bad.gif"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("not a picture\n");
+    image = form->addImage(nullptr, {480, 600, 300, 300});
+  }
+  qint64 shownKey() const {
+    return qobject_cast<QLabel*>(platform::widgetOf(image))->pixmap().cacheKey();
+  }
+
+  QTemporaryDir dir;
+  platform::Image* image = nullptr;
+};
+
+TEST_F(ImageTest, StartsWithBlankTwentyPixelPicture) {
+  EXPECT_EQ(image->pictureFile(), "");
+  EXPECT_EQ(qobject_cast<QLabel*>(platform::widgetOf(image))->pixmap().size(), QSize(20, 20));
+}
+
+TEST_F(ImageTest, LoadsPathWithEitherSeparator) {
+  const QString base = dir.path();
+  for (const QString& path : {base + "/OFF.gif", base + "\\OFF.gif", base + "\\\\OFF.gif",
+                              base + "//OFF.gif"}) {
+    image = form->addImage(nullptr, {480, 600, 300, 300});
+    const qint64 before = shownKey();
+    EXPECT_NO_THROW(image->loadPicture(path)) << qPrintable(path);
+    EXPECT_EQ(image->pictureFile(), path);
+    EXPECT_NE(shownKey(), before) << qPrintable(path);
+  }
+}
+
+TEST_F(ImageTest, FailedLoadRaisesItsFaultAndKeepsPicture) {
+  struct Row {
+    const char* file;
+    int number;
+    const char* description;
+  };
+  const Row rows[] = {{"missing.gif", 53, "File not found"}, {"bad.gif", 481, "Invalid picture"}};
+  const QString shown = dir.path() + "\\OFF.gif";
+  image->loadPicture(shown);
+  for (const Row& row : rows) {
+    const qint64 before = shownKey();
+    try {
+      image->loadPicture(dir.path() + "\\" + row.file);
+      ADD_FAILURE() << "no fault for " << row.file;
+    } catch (const Fault& fault) {
+      EXPECT_EQ(fault.number, row.number);
+      EXPECT_EQ(fault.description, row.description);
+    }
+    EXPECT_EQ(shownKey(), before) << row.file;
+    EXPECT_EQ(image->pictureFile(), shown) << row.file;
+  }
+}
+
+struct SizeRow {
+  int widthTwips, heightTwips;  // outer
+  int clientWidth, clientHeight;  // pixels
+};
+
+class FormSizeTest : public FormTest, public ::testing::WithParamInterface<SizeRow> {};
+
+// Offscreen windows have no frame, so the typical desktop frame (8 pixels wide,
+// 31 high in all) is taken off the outer size.
+TEST_P(FormSizeTest, OuterSizeInTwipsMapsToClientPixels) {
+  ASSERT_EQ(window()->screen()->logicalDotsPerInch(), 96.0);
+  const SizeRow row = GetParam();
+  form->setHeight(row.heightTwips);
+  form->setWidth(row.widthTwips);
+  form->show();
+
+  EXPECT_EQ(window()->size(), QSize(row.clientWidth, row.clientHeight));
+  EXPECT_EQ(form->width(), row.widthTwips);
+  EXPECT_EQ(form->height(), row.heightTwips);
+  EXPECT_EQ(window()->minimumSize(), window()->maximumSize());  // the user cannot resize it
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, FormSizeTest,
+                         ::testing::Values(SizeRow{5565, 3165, 371 - 8, 211 - 31},
+                                           SizeRow{5565, 6495, 371 - 8, 433 - 31}));
+
+TEST_F(FormTest, ClientSizeSetsInsideAndOuterSizeFollows) {
+  form->setClientSize(4815, 4350);
+  EXPECT_EQ(window()->size(), QSize(321, 290));
+  EXPECT_EQ(form->width(), (321 + 8) * 15);
+  EXPECT_EQ(form->height(), (290 + 31) * 15);
+}
+
+TEST_F(FormTest, ControlsInFramePlacedRelativeToFrame) {
+  platform::Frame* frame = form->addFrame(nullptr, {120, 0, 5175, 2055}, "Ports");
+  platform::CommandButton* button = form->addCommandButton(frame, {1200, 1080, 855, 735}, "OFF");
+  QWidget* widget = platform::widgetOf(button);
+
+  EXPECT_EQ(widget->parentWidget(), platform::widgetOf(frame));
+  EXPECT_EQ(widget->geometry(), QRect(80, 72, 57, 49));
+  EXPECT_EQ(platform::widgetOf(frame)->geometry(), QRect(8, 0, 345, 137));
+}
+
+TEST_F(FormTest, HiddenControlStaysHiddenWhenFormShown) {
+  platform::CommandButton* init = form->addCommandButton(nullptr, {2040, 2520, 1335, 375}, "Initialize MCU");
+  platform::CommandButton* exit = form->addCommandButton(nullptr, {3960, 2160, 1335, 375}, "Exit");
+  init->setVisible(false);
+  EXPECT_TRUE(exit->visible());  // a property of the control, not of the hidden window
+  form->show();
+
+  EXPECT_TRUE(form->visible());
+  EXPECT_FALSE(platform::widgetOf(init)->isVisible());
+  EXPECT_TRUE(platform::widgetOf(exit)->isVisible());
+  form->hide();
+  EXPECT_FALSE(form->visible());
+  EXPECT_TRUE(exit->visible());
+}
+
+TEST_F(FormTest, CloseFromWindowFrameAsksProgramAndKeepsWindow) {
+  int asked = 0;
+  form->onClose = [&asked] { ++asked; };
+  form->show();
+
+  EXPECT_FALSE(window()->close());
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(form->visible());
+}
+
+TEST_F(FormTest, TabMovesThroughListedControlsOnly) {
+  platform::CommandButton* first = form->addCommandButton(nullptr, {120, 120, 900, 375}, "1");
+  platform::CommandButton* skipped = form->addCommandButton(nullptr, {1200, 120, 900, 375}, "2");
+  platform::TextBox* text = form->addTextBox(nullptr, {120, 600, 1800, 285}, "Server 1");
+  platform::ComboBox* combo = form->addComboBox(nullptr, {120, 1000, 1800, 315}, kPorts);
+  platform::CommandButton* last = form->addCommandButton(nullptr, {2400, 120, 900, 375}, "3");
+  form->setTabOrder({text, last, combo, first});
+  form->setFocus(text);
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+
+  const std::vector<platform::Control*> expected{text, last, combo, first, text};
+  for (platform::Control* control : expected) {
+    EXPECT_TRUE(platform::widgetOf(control)->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  EXPECT_EQ(platform::widgetOf(skipped)->focusPolicy(), Qt::NoFocus);
+}
+
+// Who destroys the form from inside which of its own events.
+enum class Unload { OnMouseDown, OnMouseUp, OnClick, OnLabelDblClick, OnClose };
+
+class UnloadTest : public FormTest, public ::testing::WithParamInterface<Unload> {};
+
+TEST_P(UnloadTest, DestroyingFormInsideItsOwnEventIsSafe) {
+  platform::CommandButton* button = form->addCommandButton(nullptr, kButtonAt, "Exit");
+  platform::Label* label = form->addLabel(nullptr, {1560, 2160, 2295, 255}, "tarnwick", Align::Center);
+  form->show();
+  QPointer<QWidget> shown = window();
+  QWidget* buttonWidget = platform::widgetOf(button);
+  QWidget* labelWidget = platform::widgetOf(label);
+  auto unloadOn = [this](Unload event) {
+    if (GetParam() == event) form.reset();
+  };
+  int clicks = 0;
+  button->onMouseDown = [&](int) { unloadOn(Unload::OnMouseDown); };
+  button->onMouseUp = [&](int) { unloadOn(Unload::OnMouseUp); };
+  button->onClick = [&] {
+    ++clicks;
+    unloadOn(Unload::OnClick);
+  };
+  label->onDblClick = [&] { unloadOn(Unload::OnLabelDblClick); };
+  form->onClose = [&] { unloadOn(Unload::OnClose); };
+
+  switch (GetParam()) {
+    case Unload::OnMouseDown:
+    case Unload::OnMouseUp:
+    case Unload::OnClick:
+      QTest::mouseClick(buttonWidget, Qt::LeftButton);
+      break;
+    case Unload::OnLabelDblClick:
+      QTest::mousePress(labelWidget, Qt::LeftButton);
+      QTest::mouseDClick(labelWidget, Qt::LeftButton);
+      QTest::mouseRelease(labelWidget, Qt::LeftButton);
+      break;
+    case Unload::OnClose:
+      shown->close();
+      break;
+  }
+
+  EXPECT_EQ(form, nullptr);
+  EXPECT_EQ(clicks, GetParam() == Unload::OnClick ? 1 : 0);  // no click once the form is gone
+  ASSERT_FALSE(shown.isNull());  // deleted only once its event is over
+  EXPECT_FALSE(shown->isVisible());
+  runDeferredDeletes();
+  EXPECT_TRUE(shown.isNull());
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, UnloadTest,
+                         ::testing::Values(Unload::OnMouseDown, Unload::OnMouseUp, Unload::OnClick,
+                                           Unload::OnLabelDblClick, Unload::OnClose));
+
+TEST(Toolkit, DestroyingFormOutsideEventsDeletesWindowAtOnce) {
+  std::unique_ptr<platform::Form> form = platform::toolkit().newForm();
+  form->addCommandButton(nullptr, kButtonAt, "OFF");
+  form->show();
+  QPointer<QWidget> window = platform::windowOf(form.get());
+
+  form.reset();
+  EXPECT_TRUE(window.isNull());
+}
+
+TEST(Toolkit, EndProgramLeavesEventLoopWithItsStatus) {
+  platform::toolkit().endProgram(3);
+  EXPECT_EQ(QApplication::exec(), 3);
+}
+
+}  // namespace
