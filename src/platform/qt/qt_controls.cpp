@@ -247,6 +247,10 @@ class QtComboBox : public Wrapper<ComboBox, QComboBox> {
   void setText(const QString& text) override { widget_->setEditText(text); }
 };
 
+// The list keeps each line's text whole; what it draws is one row of at most
+// kShownChars characters with control characters as their visible symbols, so a
+// reply with line breaks stays one row and a flood of long lines stays cheap to
+// lay out.
 class QtListBox : public Wrapper<ListBox, QListWidget> {
  public:
   using Wrapper::Wrapper;
@@ -254,7 +258,7 @@ class QtListBox : public Wrapper<ListBox, QListWidget> {
 
   QString item(int index) const override {
     const QListWidgetItem* line = widget_->item(index);
-    return line ? line->text() : QString();
+    return line ? line->data(kWholeText).toString() : QString();
   }
 
   void removeItem(int index) override {
@@ -264,16 +268,33 @@ class QtListBox : public Wrapper<ListBox, QListWidget> {
   }
 
   void addItem(const QString& line) override {
-    widget_->addItem(line);
+    auto* row = new QListWidgetItem(shown(line));
+    row->setData(kWholeText, line);
+    widget_->addItem(row);
     widget_->scrollToBottom();
   }
 
   void setText(const QString& text) override {
     for (int row = 0; row < widget_->count(); ++row) {
-      if (widget_->item(row)->text() == text) return widget_->setCurrentRow(row);
+      if (item(row) == text) return widget_->setCurrentRow(row);
     }
     widget_->clearSelection();
     widget_->setCurrentRow(-1);
+  }
+
+ private:
+  static constexpr int kWholeText = Qt::UserRole;
+  static constexpr qsizetype kShownChars = 512;
+
+  static QString shown(const QString& line) {
+    QString out = line.left(kShownChars);
+    for (QChar& c : out) {
+      const char16_t u = c.unicode();
+      if (u < 0x20) c = QChar(char16_t(0x2400 + u));
+      else if (u == 0x7F) c = QChar(char16_t(0x2421));
+    }
+    if (line.size() > kShownChars) out += QChar(0x2026);
+    return out;
   }
 };
 
