@@ -320,7 +320,7 @@ TEST_F(RegKeys, AWriterKilledAtAnyMomentLeavesACompleteFile) {
   constexpr int kRounds = 300;
   constexpr long long kStride = 1000000;  // as the writer numbers its rounds
   const ScratchFolder folder(machine);
-  const regfile::Model seed = seededModel(200);
+  const regfile::Model seed = seededModel(60);
   folder.write(regfile::serialize(seed));
   QProcess writer;
   writer.start(writerProgram(), {"crash", "Comm Speed", QString::number(kRounds), "20240131"});
@@ -352,9 +352,9 @@ TEST_F(RegKeys, AWriterKilledAtAnyMomentLeavesACompleteFile) {
 }
 
 TEST_F(RegKeys, TwoWritersAtOnceLoseNoValue) {
-  constexpr int kEach = 300;
+  constexpr int kEach = 100;
   const ScratchFolder folder(machine);
-  folder.write(regfile::serialize(seededModel(50)));
+  folder.write(regfile::serialize(seededModel(20)));
   QProcess first, second;
   first.start(writerProgram(), {"many", "First", QString::number(kEach)});
   second.start(writerProgram(), {"many", "Second", QString::number(kEach)});
@@ -383,7 +383,7 @@ TEST_F(RegKeys, TwoWritersAtOnceLoseNoValue) {
     }
   }
   EXPECT_EQ(lost, 0);
-  EXPECT_EQ(key->values.size(), 50u + 2 * kEach);
+  EXPECT_EQ(key->values.size(), 20u + 2 * kEach);
 }
 
 }  // namespace

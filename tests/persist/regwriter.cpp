@@ -11,6 +11,7 @@
 //   regwriter time COUNT
 //       writes COUNT values and prints the microseconds per write.
 #include "persist/regkeys.h"
+#include "platform/clock.h"
 #include "shell/globals.h"
 
 #include <algorithm>
@@ -50,6 +51,8 @@ void write(const QString& name, const QString& value) {
 int crash(const QString& name, int rounds, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> pauseMicros(0, 2000);
+  // Loads the locale and time zone here once, rather than in every child.
+  platform::generalDate(platform::now());
   for (int round = 0; round < rounds; ++round) {
     int ready[2];
     if (::pipe(ready) != 0) return 1;
