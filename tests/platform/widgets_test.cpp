@@ -285,6 +285,21 @@ TEST_F(FormTest, ListScrollsToShowNewestLine) {
   EXPECT_TRUE(widget->viewport()->rect().contains(newest)) << newest.y();
 }
 
+TEST_F(FormTest, ListKeepsLongAndMultiLineTextWholeButDrawsOneShortRow) {
+  platform::ListBox* list = form->addListBox(nullptr, {120, 240, 4935, 2595});
+  auto* widget = qobject_cast<QListWidget*>(platform::widgetOf(list));
+  const QString reply = "P01 OK\r\n" + QString(5000, 'x') + QString(QChar(0)) + "\n";
+  list->addItem(reply);
+  list->addItem("short");
+  EXPECT_EQ(list->item(0), reply);  // what the program reads back is unchanged
+  const QString drawn = widget->item(0)->text();
+  EXPECT_LE(drawn.size(), 513);
+  EXPECT_TRUE(drawn.startsWith(QString("P01 OK") + QChar(0x240D) + QChar(0x240A)));
+  EXPECT_FALSE(drawn.contains('\n'));
+  list->setText(reply);
+  EXPECT_EQ(widget->currentRow(), 0);
+}
+
 class ImageTest : public FormTest {
  protected:
   void SetUp() override {
