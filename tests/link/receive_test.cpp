@@ -72,15 +72,16 @@ TEST(Receive, NulAndHighBytesArriveUnchanged) {
   EXPECT_TRUE(Main().List1->item(0).endsWith(kLabel + QString::fromLatin1("a\0\xff", 3)));
 }
 
-TEST(Receive, UnpluggedDeviceIsReportedAndTheProgramGoesOn) {
+TEST(Receive, UnpluggedDeviceClosesThePortAndPressesStillLog) {
   Program p;
   p.start();
   p.line->closeFarEnd();
   pumpEvents(100);
-  // Whatever the line did, presses still log and the program still runs.
-  MSComm_OnComm();
-  EXPECT_TRUE(MainLoaded());
-  for (const QString& r : p.reports()) EXPECT_TRUE(r.startsWith("[MSComm_OnComm] Error (")) << r.toStdString();
+  EXPECT_FALSE(Main().MSComm->portOpen());
+  pressOn(widgetOf(Main().btnServer[0]));
+  EXPECT_EQ(p.messageLog(), QStringList({" Port: 1 -> ON"}));
+  ASSERT_EQ(p.reports().size(), 1);
+  EXPECT_TRUE(p.reports()[0].startsWith("[btnServer_MouseDown] Error (8018) - "));
 }
 
 }  // namespace
