@@ -13,7 +13,7 @@ set +e
   "$work/corpus" >"$work/out" 2>&1
 rc=$?
 set -e
-grep -E '^#[0-9]+ +(INITED|DONE)|^Done|stat::number_of_executed_units' "$work/out" || true
+grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^Done|stat::' "$work/out" || true
 if [ "$rc" -ne 0 ]; then
   tail -n 60 "$work/out"
   ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* 2>/dev/null | while read -r f; do
