@@ -1,0 +1,11 @@
+# The program as its own process under Xvfb, driven by X events, against the
+# board simulator; and the Debian package, built, unpacked and started once.
+add_test(NAME e2e COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e.sh
+         $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-board>)
+set_tests_properties(e2e PROPERTIES LABELS e2e TIMEOUT 120)
+
+# Packages come from the plain build only.
+if(NOT TARNWICK_SANITIZE)
+  add_test(NAME package COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/package.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(package PROPERTIES LABELS "package;no-asan" TIMEOUT 300)
+endif()
