@@ -54,7 +54,7 @@ void linkCom1() {
   QFile::link(QString::fromLocal8Bit(name), dos + "/com1");
   // Both ends stay open for the life of the process; the far end's bytes are
   // drained so the line never fills.
-  auto* drain = new QTimer;
+  auto* drain = new QTimer(QCoreApplication::instance());
   QObject::connect(drain, &QTimer::timeout, [far] {
     char buf[4096];
     while (::read(far, buf, sizeof buf) > 0) {
