@@ -4,7 +4,7 @@
 
 fail() {
   echo "FAIL: $*" >&2
-  for f in "$tmp"/board.out "$tmp"/program.out; do
+  for f in "$tmp"/board.out "$tmp"/program.out "$tmp"/xvfb.err; do
     [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; cat "$f" >&2; }
   done
   exit 1
