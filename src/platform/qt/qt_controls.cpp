@@ -197,14 +197,33 @@ class LabelWidget : public QLabel {
 
 class QtLabel : public Wrapper<Label, LabelWidget> {
  public:
-  QtLabel(LabelWidget* label, Align align) : Wrapper(label) {
+  QtLabel(LabelWidget* label, Align align) : Wrapper(label), align_(align) {
     label->owner = this;
     label->setAlignment(toQt(align));
     label->setWordWrap(true);
+    fitRightAligned();
   }
   ~QtLabel() override { widget_->owner = nullptr; }
   QString caption() const override { return widget_->text(); }
-  void setCaption(const QString& caption) override { widget_->setText(caption); }
+  void setCaption(const QString& caption) override {
+    widget_->setText(caption);
+    fitRightAligned();
+  }
+
+ private:
+  // A right-aligned caption ("Flow Control:") that this font makes wider than
+  // its box grows to the left on one line instead of wrapping out of sight.
+  void fitRightAligned() {
+    if (align_ != Align::Right) return;
+    const int needed = widget_->fontMetrics().horizontalAdvance(widget_->text()) + 2;
+    QRect box = widget_->geometry();
+    if (needed <= box.width()) return;
+    box.setLeft(std::max(0, box.right() + 1 - needed));
+    widget_->setGeometry(box);
+    widget_->setWordWrap(false);
+  }
+
+  Align align_;
 };
 
 void LabelWidget::mouseReleaseEvent(QMouseEvent* event) {
@@ -248,9 +267,8 @@ class QtComboBox : public Wrapper<ComboBox, QComboBox> {
 };
 
 // The list keeps each line's text whole; what it draws is one row of at most
-// kShownChars characters with control characters as their visible symbols, so a
-// reply with line breaks stays one row and a flood of long lines stays cheap to
-// lay out.
+// kShownChars characters with control characters as blanks, so a reply with
+// line breaks stays one row and a flood of long lines stays cheap to lay out.
 class QtListBox : public Wrapper<ListBox, QListWidget> {
  public:
   using Wrapper::Wrapper;
@@ -289,9 +307,7 @@ class QtListBox : public Wrapper<ListBox, QListWidget> {
   static QString shown(const QString& line) {
     QString out = line.left(kShownChars);
     for (QChar& c : out) {
-      const char16_t u = c.unicode();
-      if (u < 0x20) c = QChar(char16_t(0x2400 + u));
-      else if (u == 0x7F) c = QChar(char16_t(0x2421));
+      if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char(' ');
     }
     if (line.size() > kShownChars) out += QChar(0x2026);
     return out;

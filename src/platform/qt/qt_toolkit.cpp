@@ -3,7 +3,8 @@
 #include "platform/controls.h"
 #include "platform/qt/qt_controls.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QFont>
 #include <QMetaObject>
 
 namespace platform {
@@ -28,6 +29,15 @@ class QtToolkit : public Toolkit {
 void installQtToolkit() {
   static QtToolkit kit;
   setToolkit(&kit);
+  // The windows are laid out in twips for the classic 8 pt dialog fonts; the
+  // narrow faces found here keep the captions inside their boxes.
+  QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                             {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow")});
+  QFont::insertSubstitutions(QStringLiteral("Comic Sans MS"),
+                             {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow")});
+  QFont base(QStringLiteral("MS Sans Serif"));
+  base.setPointSizeF(8.25);
+  QApplication::setFont(base);
 }
 
 }  // namespace platform
