@@ -271,7 +271,10 @@ class QtComboBox : public Wrapper<ComboBox, QComboBox> {
 // line breaks stays one row and a flood of long lines stays cheap to lay out.
 class QtListBox : public Wrapper<ListBox, QListWidget> {
  public:
-  using Wrapper::Wrapper;
+  explicit QtListBox(QListWidget* list) : Wrapper(list) {
+    // Every row is one line of the same font: no per-row measuring.
+    list->setUniformItemSizes(true);
+  }
   int listCount() const override { return widget_->count(); }
 
   QString item(int index) const override {
@@ -302,7 +305,7 @@ class QtListBox : public Wrapper<ListBox, QListWidget> {
 
  private:
   static constexpr int kWholeText = Qt::UserRole;
-  static constexpr qsizetype kShownChars = 512;
+  static constexpr qsizetype kShownChars = 200;
 
   static QString shown(const QString& line) {
     QString out = line.left(kShownChars);
