@@ -387,3 +387,20 @@ TEST_F(RegKeys, TwoWritersAtOnceLoseNoValue) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reads are served from the last parse only while the file is the same file:
+// an edit by hand, even one that keeps the size, is seen by the next read.
+TEST(RegistryFreshness, HandEditOfTheSameSizeIsSeenByTheNextRead) {
+  TempMachine machine;
+  machine.writeRegistry(settingsFile("\"Comm Speed\"=\"9600\""));
+  EXPECT_EQ(readSetting("Comm Speed", "1200"), "9600");
+  EXPECT_EQ(readSetting("Comm Speed", "1200"), "9600");
+  machine.writeRegistry(settingsFile("\"Comm Speed\"=\"4800\""));
+  EXPECT_EQ(readSetting("Comm Speed", "1200"), "4800");
+  writeSetting("Comm Speed", "2400");
+  EXPECT_EQ(readSetting("Comm Speed", "1200"), "2400");
+}
+
+}  // namespace
