@@ -212,16 +212,23 @@ LONG transact(const std::function<bool(regfile::Model&)>& change) {
 // The types advapi32's single-byte functions treat as text.
 bool isTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
+// What opening and creating a key start with: the key's full path and the
+// registry as it is now.
+LONG startOpen(HKEY key, LPCSTR subKey, PHKEY result, std::string& path, std::string& dir,
+               regfile::Model& model) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  if (const LONG rc = resolve(key, subKey, path)) return rc;
+  dir = folder();
+  return load(dir, model);
+}
+
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM desired, PHKEY result) {
-  if (!result) return ERROR_INVALID_PARAMETER;
-  *result = nullptr;
-  std::string path;
-  if (const LONG rc = resolve(key, subKey, path)) return rc;
+  std::string path, dir;
   regfile::Model model;
-  const std::string dir = folder();
-  if (const LONG rc = load(dir, model)) return rc;
+  if (const LONG rc = startOpen(key, subKey, result, path, dir, model)) return rc;
   if (path != kRoot && !regfile::keyExists(model, path)) return ERROR_FILE_NOT_FOUND;
   if ((desired & kWriteRights) && !writable(dir)) return ERROR_ACCESS_DENIED;
   *result = newHandle(std::move(path), desired);
@@ -264,13 +271,9 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
 
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM desired,
                      LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
-  if (!result) return ERROR_INVALID_PARAMETER;
-  *result = nullptr;
-  std::string path;
-  if (const LONG rc = resolve(key, subKey, path)) return rc;
+  std::string path, dir;
   regfile::Model model;
-  const std::string dir = folder();
-  if (const LONG rc = load(dir, model)) return rc;
+  if (const LONG rc = startOpen(key, subKey, result, path, dir, model)) return rc;
   bool created = false;
   if (path != kRoot && !regfile::keyExists(model, path)) {
     const LONG rc = transact([&](regfile::Model& current) {

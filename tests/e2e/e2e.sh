@@ -7,13 +7,8 @@
 set -uo pipefail
 program=$(realpath "$1") board=$(realpath "$2")
 here=$(cd "$(dirname "$0")" && pwd)
-tmp=$(mktemp -d)
 # shellcheck source=lib.sh
 . "$here/lib.sh"
-trap 'stop_all; rm -rf "$tmp"' EXIT
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
-export XDG_RUNTIME_DIR=$tmp/runtime LC_ALL=C.UTF-8
-mkdir -m 700 "$tmp/runtime"
 
 # Main window (twips; the port controls sit in the "Ports" frame at 120,0).
 port_button() { centre $((240 + 960 * $1)) 1080 855 735 120 0; }

@@ -1,6 +1,12 @@
 # Shared by the end-to-end scripts: a private X server, the board simulator,
 # the program as its own process, and clicks on controls by their twip
-# geometry. Source it after setting $tmp (a scratch folder the caller owns).
+# geometry. Sourcing it makes the scratch folder $tmp, removed at exit.
+
+tmp=$(mktemp -d)
+trap 'stop_all; rm -rf "$tmp"' EXIT
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+export XDG_RUNTIME_DIR=$tmp/runtime LC_ALL=C.UTF-8
+mkdir -m 700 "$tmp/runtime"
 
 fail() {
   echo "FAIL: $*" >&2

@@ -6,13 +6,8 @@
 set -uo pipefail
 build=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-tmp=$(mktemp -d)
 # shellcheck source=lib.sh
 . "$here/lib.sh"
-trap 'stop_all; rm -rf "$tmp"' EXIT
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
-export XDG_RUNTIME_DIR=$tmp/runtime LC_ALL=C.UTF-8
-mkdir -m 700 "$tmp/runtime"
 
 (cd "$build" && cpack -G DEB -B "$tmp/out") >"$tmp/cpack.out" 2>&1 || { cat "$tmp/cpack.out"; fail "cpack failed"; }
 deb=$(compgen -G "$tmp/out/tarnwick_1.0_*.deb" | head -n1)
