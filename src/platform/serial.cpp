@@ -7,7 +7,10 @@
 #include <QFileInfo>
 #include <QSerialPort>
 
+#include <QDir>
+
 #include <cerrno>
+#include <csignal>
 #include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -19,6 +22,33 @@ namespace platform {
 namespace {
 
 const QString kSource = QStringLiteral("MSComm");
+
+// QSerialPort keeps a UUCP lock file per device ("LCK..pts_3" for /dev/pts/3) in
+// the first writable of these folders. A program killed while taking the lock
+// leaves an empty file, one killed later a file naming a dead process; Qt then
+// refuses the device for good. Such a file is removed before opening; one that
+// names a running process is left alone, so two programs never share a port.
+void clearStaleLock(const QString& device) {
+  QString name = device;
+  if (name.startsWith(QLatin1String("/dev/"))) name.remove(0, 5);
+  name.replace(QLatin1Char('/'), QLatin1Char('_'));
+  for (const QString& dir : {QStringLiteral("/var/lock"), QStringLiteral("/etc/locks"),
+                             QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
+                             QDir::tempPath()}) {
+    const QString lock = dir + QStringLiteral("/LCK..") + name;
+    QFile file(lock);
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    const QByteArray content = file.read(64);
+    const QFileInfo info(lock);
+    file.close();
+    bool isNumber = false;
+    const qint64 pid = content.split('\n').first().trimmed().toLongLong(&isNumber);
+    const bool writerGone = isNumber && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    // An empty file may be a lock being taken this instant: only an old one is stale.
+    const bool leftEmpty = !isNumber && info.lastModified().secsTo(QDateTime::currentDateTime()) > 2;
+    if (writerGone || leftEmpty) QFile::remove(lock);
+  }
+}
 const QString kNotOpen = QStringLiteral("Operation valid only when the port is open");
 
 // The line parameters one Settings text stands for.
@@ -227,6 +257,7 @@ class QtSerialControl final : public QObject, public SerialControl {
     const QString target = QFileInfo(path).canonicalFilePath();
     if (target.isEmpty()) raiseMissing(path);
     device_ = target;
+    clearStaleLock(target);
     port_.setPortName(target);
     if (!applyLine() || !applyFlow() || !port_.open(QIODevice::ReadWrite)) raiseOpenFailure(path);
     if (handshaking_ == 3 && !applySoftwareFlow()) {

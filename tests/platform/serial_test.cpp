@@ -7,6 +7,8 @@
 #include "support/pty.h"
 
 #include <QElapsedTimer>
+#include <QDateTime>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -255,6 +257,50 @@ TEST_F(SerialTest, SecondOpenOfTheSameDeviceIsRefusedAsBusy) {
   EXPECT_EQ(fault->number, platform::faults::kPortBusy) << fault->description.toStdString();
   EXPECT_TRUE(serial->portOpen());
 }
+
+// The lock file QSerialPort keeps for the pty under test.
+QString lockFileFor(const QString& device) {
+  QString name = device.mid(5);  // without "/dev/"
+  name.replace('/', '_');
+  return "/var/lock/LCK.." + name;
+}
+
+struct LeftLock {
+  const char* name;
+  QByteArray content;
+  int ageSeconds;
+  bool opens;
+};
+
+class LeftLockTest : public SerialTest, public ::testing::WithParamInterface<LeftLock> {};
+
+TEST_P(LeftLockTest, OnlyALockOfARunningProgramKeepsThePortClosed) {
+  if (::access("/var/lock", W_OK) != 0) GTEST_SKIP() << "/var/lock is not writable here";
+  const QString lock = lockFileFor(QFileInfo(pty.devicePath()).canonicalFilePath());
+  {
+    QFile f(lock);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(GetParam().content);
+  }
+  const QDateTime written = QDateTime::currentDateTime().addSecs(-GetParam().ageSeconds);
+  QFile f(lock);
+  ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+  f.setFileTime(written, QFileDevice::FileModificationTime);
+  f.close();
+
+  const auto fault = faultOf([&] { open(); });
+  EXPECT_EQ(serial->portOpen(), GetParam().opens) << (fault ? fault->description.toStdString() : "");
+  serial->setPortOpen(false);
+  QFile::remove(lock);
+}
+
+// A program killed while taking the lock leaves it empty; one killed later
+// leaves the number of a process that is gone. PID 1 is always running.
+INSTANTIATE_TEST_SUITE_P(Rows, LeftLockTest,
+                         ::testing::Values(LeftLock{"empty", "", 60, true},
+                                           LeftLock{"dead_process", "2147483000\ntarnwick\nhost\n", 0, true},
+                                           LeftLock{"running_process", "1\ninit\nhost\n", 0, false}),
+                         [](const ::testing::TestParamInfo<LeftLock>& row) { return std::string(row.param.name); });
 
 TEST_F(SerialTest, VanishedDeviceClosesThePortQuietly) {
   open();
