@@ -514,3 +514,37 @@ TEST(Toolkit, EndProgramLeavesEventLoopWithItsStatus) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pictures are decoded once per file, but a file replaced on disk shows its
+// new picture at the next load, and one that became unreadable faults.
+TEST(ImageFiles, ReplacedFileShowsItsNewPictureAtTheNextLoad) {
+  QTemporaryDir dir;
+  const QString led = dir.filePath("LED.gif");
+  ASSERT_TRUE(QFile::copy(TARNWICK_SOURCE_DIR "/assets/OFF.gif", led));
+  std::unique_ptr<platform::Form> form = platform::toolkit().newForm();
+  platform::Image* image = form->addImage(nullptr, {480, 600, 300, 300});
+  auto shown = [&] { return qobject_cast<QLabel*>(platform::widgetOf(image))->pixmap().toImage(); };
+
+  image->loadPicture(led);
+  const QImage off = shown();
+  QFile::remove(led);
+  ASSERT_TRUE(QFile::copy(TARNWICK_SOURCE_DIR "/assets/ON.gif", led));
+  image->loadPicture(led);
+  EXPECT_NE(shown(), off);
+
+  QFile broken(led);
+  ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  broken.write("no longer a picture");
+  broken.close();
+  try {
+    image->loadPicture(led);
+    ADD_FAILURE() << "no fault for an unreadable picture";
+  } catch (const platform::Fault& fault) {
+    EXPECT_EQ(fault.number, 481);
+  }
+  form.reset();
+}
+
+}  // namespace

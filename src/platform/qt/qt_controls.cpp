@@ -8,7 +8,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QDateTime>
 #include <QGroupBox>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -326,16 +328,34 @@ class QtImage : public Wrapper<Image, QLabel> {
 
   void loadPicture(const QString& path) override {
     const QString file = localPath(path);
-    if (!QFileInfo::exists(file)) raise(faults::kFileNotFound, QStringLiteral("File not found"));
-    QPixmap picture;
-    if (!picture.load(file)) raise(faults::kInvalidPicture, QStringLiteral("Invalid picture"));
-    widget_->setPixmap(picture);
+    const QFileInfo info(file);
+    if (!info.exists()) raise(faults::kFileNotFound, QStringLiteral("File not found"));
+    widget_->setPixmap(decoded(info));
     file_ = path;
   }
 
   QString pictureFile() const override { return file_; }
 
  private:
+  // The LEDs show the same two files over and over: each is decoded once and
+  // again only when the file changes.
+  static QPixmap decoded(const QFileInfo& info) {
+    struct Decoded {
+      QDateTime modified;
+      qint64 size = -1;
+      QPixmap picture;
+    };
+    static QHash<QString, Decoded> cache;
+    const QString key = info.absoluteFilePath();
+    const auto hit = cache.constFind(key);
+    if (hit != cache.constEnd() && hit->modified == info.lastModified() && hit->size == info.size())
+      return hit->picture;
+    QPixmap picture;
+    if (!picture.load(key)) raise(faults::kInvalidPicture, QStringLiteral("Invalid picture"));
+    cache.insert(key, Decoded{info.lastModified(), info.size(), picture});
+    return picture;
+  }
+
   QString file_;  // as the program gave it
 };
 
