@@ -132,17 +132,27 @@ void frmConfig_Form_Load() {
 
   step([&] { d.PortComboBox->setText(QStringLiteral("COM") + g.gCommPort); });
   step([&] { d.SpeedComboBox->setText(g.gCommSpeed); });
+  ShowFlowControl(step);
+  ShowParity(step);
+  step([&] { d.DataBits->setText(g.gDataBits); });
+  step([&] { d.StopBits->setText(g.gStopBits); });
+}
+
+void ShowFlowControl(const Steps& step) {
+  // Three separate tests: a value that is not a number fails each, and each
+  // failed test still sets its text.
   static const char* const kFlowTexts[] = {"0 - None", "1 - XON/XOFF", "2 - RTS/CTS"};
   for (int mode = 0; mode < 3; ++mode)
     if (step.test([&] { return CDbl(g.gFlowControl) == mode; }))
-      step([&] { d.FlowControl->setText(QString::fromLatin1(kFlowTexts[mode])); });
+      step([&] { frmConfig().FlowControl->setText(QString::fromLatin1(kFlowTexts[mode])); });
+}
+
+void ShowParity(const Steps& step) {
   static const char* const kParities[][2] = {
       {"E", "Even"}, {"M", "Mark"}, {"N", "None"}, {"O", "Odd"}, {"S", "Space"}};
   for (const auto& parity : kParities)
     if (g.gParity == QLatin1String(parity[0]))
-      step([&] { d.Parity->setText(QString::fromLatin1(parity[1])); });
-  step([&] { d.DataBits->setText(g.gDataBits); });
-  step([&] { d.StopBits->setText(g.gStopBits); });
+      step([&] { frmConfig().Parity->setText(QString::fromLatin1(parity[1])); });
 }
 
 void lblMode_Click(int index) {

@@ -2,6 +2,7 @@
 // The configuration dialog frmConfig. It is loaded, hidden, by the first access
 // to one of its controls and destroyed by Save, Cancel and Exit.
 
+#include "persist/errorreport.h"
 #include "platform/controls.h"
 #include "shell/globals.h"
 
@@ -28,6 +29,11 @@ bool ConfigLoaded();
 void UnloadConfig();
 
 void frmConfig_Form_Load();
+
+// Shows gFlowControl and gParity in the dialog's boxes as their list texts; a
+// value with no text leaves its box as it was. Steps are the caller's.
+void ShowFlowControl(const Steps& step);
+void ShowParity(const Steps& step);
 void lblMode_Click(int index);
 void btnSave_Click();
 void StoreSettings();

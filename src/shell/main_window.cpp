@@ -135,16 +135,9 @@ void Form_Load() {
   ReadSerialSetting(step, "Comm Speed", g.gCommSpeed);
   step([&] { frmConfig().SpeedComboBox->setText(g.gCommSpeed); });
   ReadSerialSetting(step, "Flow Control", g.gFlowControl);
-  static const char* const kFlowTexts[] = {"0 - None", "1 - XON/XOFF", "2 - RTS/CTS"};
-  for (int mode = 0; mode < 3; ++mode)
-    if (step.test([&] { return CDbl(g.gFlowControl) == mode; }))
-      step([&] { frmConfig().FlowControl->setText(QString::fromLatin1(kFlowTexts[mode])); });
+  ShowFlowControl(step);
   ReadSerialSetting(step, "Parity Control", g.gParity);
-  static const char* const kParities[][2] = {
-      {"E", "Even"}, {"M", "Mark"}, {"N", "None"}, {"O", "Odd"}, {"S", "Space"}};
-  for (const auto& parity : kParities)
-    if (g.gParity == QLatin1String(parity[0]))
-      step([&] { frmConfig().Parity->setText(QString::fromLatin1(parity[1])); });
+  ShowParity(step);
   ReadSerialSetting(step, "Data Bits", g.gDataBits);
   step([&] { frmConfig().DataBits->setText(g.gDataBits); });
   ReadSerialSetting(step, "Stop Bits", g.gStopBits);
