@@ -36,7 +36,9 @@ endforeach()
 
 install(FILES ${packaging_src}/tarnwick.desktop DESTINATION share/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/assets/tarnwick.png DESTINATION share/icons/hicolor/64x64/apps)
-install(FILES ${packaging_src}/tarnwick.metainfo.xml DESTINATION share/metainfo)
+# Software centres want the metadata file named after the id inside it.
+install(FILES ${packaging_src}/tarnwick.metainfo.xml DESTINATION share/metainfo
+        RENAME example.tarnwick.tarnwick.metainfo.xml)
 install(FILES ${packaging_src}/copyright DESTINATION ${TARNWICK_DOCDIR})
 install(FILES ${packaging_src}/lintian-overrides DESTINATION share/lintian/overrides
         RENAME tarnwick)
