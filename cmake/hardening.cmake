@@ -3,8 +3,9 @@
 # relocations, immediate binding), asked of dpkg-buildflags so they follow the
 # system. Optimisation, debug information and path mapping stay with the build
 # type. The sanitizer build does without: fortified calls get in ASan's way.
+# Cross builds for Windows take none of them: they are flags for Linux's linker.
 find_program(DPKG_BUILDFLAGS dpkg-buildflags)
-if(DPKG_BUILDFLAGS AND NOT TARNWICK_SANITIZE)
+if(DPKG_BUILDFLAGS AND NOT TARNWICK_SANITIZE AND NOT WIN32)
   set(ENV{DEB_BUILD_MAINT_OPTIONS} "hardening=+all reproducible=-fixfilepath,-fixdebugpath")
   set(ENV{DEB_CFLAGS_MAINT_STRIP} "-g -O2")
   set(ENV{DEB_CXXFLAGS_MAINT_STRIP} "-g -O2")
