@@ -1,17 +1,15 @@
 #include "platform/files.h"
 
-#include <QCoreApplication>
-#include <QDir>
-
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
-bool appendToFile(const QString& path, const std::string& bytes) {
-  const QByteArray name = QFile::encodeName(path);
-  const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+bool appendToFile(const std::string& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   size_t done = 0;
   bool ok = true;
@@ -25,25 +23,55 @@ bool appendToFile(const QString& path, const std::string& bytes) {
   return ok;
 }
 
-QString localPath(const QString& programPath) {
-  QString path = programPath;
-  path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  return QDir::cleanPath(path);
+// "\" becomes "/"; repeated separators, "." and ".." are resolved in the text
+// alone (no links followed), and a trailing separator goes.
+std::string localPath(const std::string& programPath) {
+  const bool absolute = !programPath.empty() && (programPath[0] == '/' || programPath[0] == '\\');
+  std::vector<std::string> parts;
+  std::string part;
+  auto take = [&] {
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") parts.pop_back();
+      else if (!absolute) parts.push_back(part);
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (const char c : programPath) {
+    if (c == '/' || c == '\\') take();
+    else part.push_back(c);
+  }
+  take();
+  std::string path = absolute ? "/" : "";
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i) path += '/';
+    path += parts[i];
+  }
+  if (path.empty() && !programPath.empty()) path.push_back('.');
+  return path;
 }
 
 namespace {
-QString& testProgramDirectory() {
-  static QString dir;
+std::string& testProgramDirectory() {
+  static std::string dir;
   return dir;
 }
 }  // namespace
 
-void setProgramDirectoryForTesting(const QString& dir) { testProgramDirectory() = dir; }
+void setProgramDirectoryForTesting(const std::string& dir) { testProgramDirectory() = dir; }
 
-QString programDirectory() {
-  if (!testProgramDirectory().isEmpty()) return testProgramDirectory();
-  return QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
-                                      : QDir::currentPath();
+std::string programDirectory() {
+  if (!testProgramDirectory().empty()) return testProgramDirectory();
+  char exe[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) {
+    const std::string path(exe, static_cast<size_t>(n));
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos) return slash == 0 ? "/" : path.substr(0, slash);
+  }
+  char cwd[PATH_MAX];
+  return ::getcwd(cwd, sizeof cwd) ? cwd : ".";
 }
 
 }  // namespace platform
