@@ -2,7 +2,7 @@
 # against advapi32 under Wine, with the two outputs compared line by line.
 add_executable(registry_conformance ${CMAKE_CURRENT_SOURCE_DIR}/wine/conformance.cpp)
 target_include_directories(registry_conformance PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(registry_conformance PRIVATE tarnwick_platform)
+target_link_libraries(registry_conformance PRIVATE tarnwick_program)
 # Plain C++: nothing for moc to look at.
 set_target_properties(registry_conformance PROPERTIES AUTOMOC OFF)
 
@@ -14,6 +14,6 @@ set_tests_properties(registry_conformance PROPERTIES LABELS "wine" TIMEOUT 120)
 add_test(NAME registry_conformance_wine
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/run.sh
                  $<TARGET_FILE:registry_conformance> ${PROJECT_SOURCE_DIR}
-                 ${CMAKE_CURRENT_BINARY_DIR}/wine)
+                 ${CMAKE_CURRENT_BINARY_DIR}/wine $<$<BOOL:${TARNWICK_WERROR}>:-Werror>)
 set_tests_properties(registry_conformance_wine PROPERTIES
   LABELS "wine;no-asan" TIMEOUT 600)
