@@ -40,8 +40,6 @@ install(FILES ${PROJECT_SOURCE_DIR}/assets/tarnwick.png DESTINATION share/icons/
 install(FILES ${packaging_src}/tarnwick.metainfo.xml DESTINATION share/metainfo
         RENAME example.tarnwick.tarnwick.metainfo.xml)
 install(FILES ${packaging_src}/copyright DESTINATION ${TARNWICK_DOCDIR})
-install(FILES ${packaging_src}/lintian-overrides DESTINATION share/lintian/overrides
-        RENAME tarnwick)
 
 # Manual pages and the changelog are installed gzipped, as Debian keeps them:
 # best compression and no name or time stamp in the header, so the same
