@@ -8,8 +8,10 @@
 void cmdInit_Click() {
   const Steps step("[btnInit_Click] Error (");
   TrimMessageLog(step);
-  step([] { AppendMessageLog(" MCU -> Initialize"); });
-  step([] { Main().MSComm->setOutput(kInitCommand); });
+  const std::string line = " MCU -> Initialize";
+  step([&] { AppendMessageLog(line); });
+  if (const auto fault = step.run([] { Main().MSComm->setOutput(kInitCommand); }))
+    LogNotSent(step, line, *fault);
 }
 
 void MSComm_OnComm() {

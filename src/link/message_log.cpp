@@ -10,4 +10,9 @@ void TrimMessageLog(const Steps& step) {
 
 void AppendMessageLog(const std::string& text) { Main().List1->addItem(TimestampText() + text); }
 
+void LogNotSent(const Steps& step, const std::string& line, const platform::Fault& fault) {
+  TrimMessageLog(step);
+  step([&] { AppendMessageLog(line + " not sent: " + fault.description); });
+}
+
 std::string TimestampText() { return platform::generalDate(platform::now()); }

@@ -15,5 +15,9 @@ void TrimMessageLog(const Steps& step);
 // Appends timestamp + text as one line.
 void AppendMessageLog(const std::string& text);
 
+// After a command that did not leave: one more line, the command's own line
+// followed by " not sent: " and the fault's description, trimmed for as usual.
+void LogNotSent(const Steps& step, const std::string& line, const platform::Fault& fault);
+
 // The timestamp text that begins message-log lines.
 std::string TimestampText();

@@ -10,13 +10,16 @@ namespace {
 const std::string kLatch = "Latch";
 
 // Log line, command, caption, picture: the command leaves before the window
-// changes, so the line sees the press as early as possible.
+// changes, so the line sees the press as early as possible. A command that
+// could not be sent changes nothing on screen: the caption and LED keep what
+// the board was last told, and the log says why the command did not leave.
 void SwitchPort(const Steps& step, int index, bool on) {
-  step([&] {
-    AppendMessageLog(" Port: " + std::to_string(index + 1) +
-                     (on ? " -> ON" : " -> OFF"));
-  });
-  step([&] { Main().MSComm->setOutput(SwitchCommand(index, on)); });
+  const std::string line = " Port: " + std::to_string(index + 1) + (on ? " -> ON" : " -> OFF");
+  step([&] { AppendMessageLog(line); });
+  if (const auto fault = step.run([&] { Main().MSComm->setOutput(SwitchCommand(index, on)); })) {
+    LogNotSent(step, line, *fault);
+    return;
+  }
   step([&] { Main().btnServer[index]->setCaption(on ? "ON" : "OFF"); });
   step([&] {
     Main().imgLED[index]->loadPicture(g.gAppDir + (on ? "ON.gif" : "OFF.gif"));

@@ -5,8 +5,12 @@
 //   const Steps step("[Form_Load] Error (");
 //   step([] { ... });                 // a fault is reported and the next step runs
 //   if (step.test([] { ... })) ...    // a test that faults counts as passed
+//   if (auto fault = step.run([] { ... })) ...  // the fault, already reported
 
 #include "platform/fault.h"
+
+#include <optional>
+#include <utility>
 
 // Writes tag + number + ") - " + description + ", " + source to the day's log
 // file, with the log switch on for just that line (it is 0 afterwards).
@@ -18,11 +22,20 @@ class Steps {
 
   template <typename Step>
   void operator()(Step&& step) const {
+    (void)run(std::forward<Step>(step));
+  }
+
+  // Runs a step as above and hands back the fault it reported, for a caller
+  // whose next steps depend on it; nothing when the step ran through.
+  template <typename Step>
+  std::optional<platform::Fault> run(Step&& step) const {
     try {
       step();
     } catch (const platform::Fault& fault) {
       ReportError(tag_, fault);
+      return fault;
     }
+    return std::nullopt;
   }
 
   // Runs a test; when it faults, the fault is reported and the guarded step

@@ -2,10 +2,11 @@
 # The program as an operator meets it: its own process on a private X server,
 # driven by real mouse and key events, the board simulator on COM1. Checked
 # from outside only: the bytes the board saw, the registry file, the daily log
-# file and the exit status.
-#   e2e.sh TARNWICK TARNWICK_BOARD
+# file and the exit status; in the last run also what the window shows, which
+# the test helper, the same program, writes to a file.
+#   e2e.sh TARNWICK TARNWICK_BOARD TWK_HELPER
 set -uo pipefail
-program=$(realpath "$1") board=$(realpath "$2")
+program=$(realpath "$1") board=$(realpath "$2") helper=$(realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
 . "$here/lib.sh"
@@ -45,44 +46,56 @@ xdotool mousemove --window "$main" "$x" "$y" mousedown 1
 await "P01 on press" 10 board_has "P01"
 xdotool mouseup 1
 await "P00 on release" 10 board_has "P01 P00"
+# Two quick clicks are two presses, though X reports the second as a double-click.
+click "$main" $(port_button 0) --repeat 2 --delay 80
+await "two more presses and releases" 10 board_has "P01 P00 P01 P00 P01 P00"
 
 # Port 3 to Latch in the dialog, then Save.
 click "$main" $configure
 dialog=$(find_window "Configuration")
 [ -n "$dialog" ] || fail "Configure did not show the dialog"
 click "$dialog" $(mode_label 2)
+click "$dialog" $(mode_label 1) --repeat 2 --delay 80
 click "$dialog" $save
 await "the dialog to close on Save" 10 window_gone "Configuration"
 registry_has '"Port 3 Mode"="1"' || fail "Save did not store \"Port 3 Mode\"=\"1\""
+registry_has '"Port 2 Mode"="0"' || fail "a double-click on port 2's mode did not toggle it twice"
 
-# Port 3, Latch: a press and release switch it on, and nothing more.
+# Port 3, Latch: a double-click toggles it twice; a press and release switch
+# it on, and nothing more.
 read -r x y < <(port_button 2)
+click "$main" "$x" "$y" --repeat 2 --delay 80
+await "P21 P20 on a double-click" 10 board_has "P01 P00 P01 P00 P01 P00 P21 P20"
 xdotool mousemove --window "$main" "$x" "$y" mousedown 1
-await "P21 on press" 10 board_has "P01 P00 P21"
+await "P21 on press" 10 board_has "P01 P00 P01 P00 P01 P00 P21 P20 P21"
 xdotool mouseup 1
 
-# Extended view, then Initialize MCU.
+sent_so_far="P01 P00 P01 P00 P01 P00 P21 P20 P21"
+
+# Extended view, then Initialize MCU, twice in a quick pair.
 click "$main" $web_label --repeat 2 --delay 80
 await "the extended view" 10 extended "$main"
-click "$main" $init_button
-await "P90 from Initialize MCU" 10 board_has "P01 P00 P21 P90"
+click "$main" $init_button --repeat 2 --delay 80
+await "P90 twice from Initialize MCU" 10 board_has "$sent_so_far P90 P90"
 
-# Speed 19200, typed into the speed box, then Save.
-click "$main" $configure
+# Speed 19200, typed into the speed box, then Save. Configure and Save are
+# double-clicked: the second clicks land on a shown dialog and a closed one.
+click "$main" $configure --repeat 2 --delay 80
 dialog=$(find_window "Configuration")
 [ -n "$dialog" ] || fail "Configure did not show the dialog a second time"
 click "$dialog" $speed_box
 xdotool key ctrl+a type 19200
-click "$dialog" $save
+click "$dialog" $save --repeat 2 --delay 80
 await "the line speed 19200" 10 board_speed_is 19200
 await "the dialog to close on the second Save" 10 window_gone "Configuration"
 
-click "$main" $exit_button
+# Exit's second click finds the window gone.
+click "$main" $exit_button --repeat 2 --delay 80
 await_program_end
 [ "$status" = 0 ] || fail "the program ended with status $status"
 
 commands=$(board_commands)
-[ "$commands" = "P01 P00 P21 P90" ] || fail "the board saw \"$commands\", not \"P01 P00 P21 P90\""
+[ "$commands" = "$sent_so_far P90 P90" ] || fail "the board saw \"$commands\", not \"$sent_so_far P90 P90\""
 for line in '"Port 3 Mode"="1"' '"Port 1 Mode"="0"' '"Comm Speed"="19200"' '"Comm Port"="1"'; do
   registry_has "$line" || fail "registry.reg lacks $line"
 done
@@ -111,4 +124,56 @@ n_all=$(wc -l <"$log")
 ((n_load == 1)) || fail "expected one [Form_Load] report, found $n_load: $(cat "$log")"
 ((n_exit >= 1)) || fail "expected a [btnExit_Click] report: $(cat "$log")"
 ((n_all == n_load + n_exit)) || fail "unexpected lines in the log file: $(cat "$log")"
+
+# --- Run 3: the board is unplugged while the program runs --------------------
+mkdir -p "$tmp/run3/cwd" "$tmp/run3/data/tarnwick"
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwick Works\\Tarnwick]\r\n"Port 1 Mode"="1"\r\n' \
+  >"$tmp/run3/data/tarnwick/registry.reg"
+shown=$tmp/run3/shown.txt
+start_board "$board" "$tmp/run3/data/tarnwick/dosdevices/com1"
+QT_QPA_PLATFORM=xcb TWK_KEEP_COM1=1 start_program "$helper" "$tmp/run3/cwd" "$tmp/run3/data" watch "$shown"
+main=$(find_window "Tarnwick - V1.0")
+[ -n "$main" ] || fail "the helper's main window did not appear"
+await "the port to open" 10 board_speed_is 9600
+# "Port n: <caption> <LED file>" and the message log without its time stamps.
+shows() { grep -qxF "$1" "$shown" 2>/dev/null; }
+log_lines() { sed -n 's/^log: .*[0-9] \(Port: \|MCU \)/\1/p' "$shown" | paste -sd'|'; }
+
+# Plugged in, port 2 (Momentary) shows ON while held.
+read -r x y < <(port_button 1)
+xdotool mousemove --window "$main" "$x" "$y" mousedown 1
+await "port 2 shown ON" 10 shows "Port 2: ON ON.gif"
+xdotool mouseup 1
+await "port 2 shown OFF" 10 shows "Port 2: OFF OFF.gif"
+
+stop_board
+not_sent='not sent: [^|]+'
+# Port 1 (Latch): the command cannot leave, so the button stays OFF.
+click "$main" $(port_button 0)
+await "the not-sent line for port 1" 10 grep -qE "Port: 1 -> ON $not_sent" "$shown"
+shows "Port 1: OFF OFF.gif" || fail "port 1 shows a state the board was never told: $(cat "$shown")"
+# Port 2 (Momentary): OFF while held and after the release.
+xdotool mousemove --window "$main" "$x" "$y" mousedown 1
+await "the not-sent line for port 2" 10 grep -qE "Port: 2 -> ON $not_sent" "$shown"
+shows "Port 2: OFF OFF.gif" || fail "port 2 shows ON while the board is gone: $(cat "$shown")"
+xdotool mouseup 1
+await "the not-sent line for the release" 10 grep -qE "Port: 2 -> OFF $not_sent" "$shown"
+click "$main" $web_label --repeat 2 --delay 80
+await "the extended view" 10 extended "$main"
+click "$main" $init_button
+await "the not-sent line for Initialize MCU" 10 grep -qE "MCU -> Initialize $not_sent" "$shown"
+grep -qE '^log: [^ ].*[0-9] Port: 1 -> ON not sent: ' "$shown" || fail "a not-sent line lacks its time stamp"
+[[ $(log_lines) =~ ^"Port: 2 -> ON|Port: 2 -> OFF|Port: 1 -> ON|Port: 1 -> ON "$not_sent"|Port: 2 -> ON|Port: 2 -> ON "$not_sent"|Port: 2 -> OFF|Port: 2 -> OFF "$not_sent"|MCU -> Initialize|MCU -> Initialize "$not_sent$ ]] ||
+  fail "unexpected message log: $(log_lines)"
+
+click "$main" $exit_button
+await_program_end
+[ "$status" = 0 ] || fail "after the unplug the program ended with status $status"
+log=$(compgen -G "$tmp/run3/cwd/TWK*.log" | head -n1)
+[ -f "$log" ] || fail "after the unplug no log file was written"
+n_down=$(grep -c '\[btnServer_MouseDown\] Error (' "$log")
+n_up=$(grep -c '\[btnServer_MouseUp\] Error (' "$log")
+n_init=$(grep -c '\[btnInit_Click\] Error (' "$log")
+((n_down == 2 && n_up == 1 && n_init == 1)) ||
+  fail "expected 2 press, 1 release and 1 init report, found $n_down, $n_up, $n_init: $(cat "$log")"
 echo "e2e: ok"

@@ -45,10 +45,19 @@ start_board() {
   await "the board's device path" 10 test -s "$tmp/board.out"
 }
 
-# Starts the program ($1) in the current directory $2 with XDG_DATA_HOME=$3.
+# Starts the program ($1) in the current directory $2 with XDG_DATA_HOME=$3,
+# passing it any further arguments.
 start_program() {
-  (cd "$2" && XDG_DATA_HOME=$3 exec "$1") >"$tmp/program.out" 2>&1 &
+  local program=$1 cwd=$2 data=$3; shift 3
+  (cd "$cwd" && XDG_DATA_HOME=$data exec "$program" "$@") >"$tmp/program.out" 2>&1 &
   program_pid=$!
+}
+
+# Ends the board simulator, which takes its link with it: the board unplugged.
+stop_board() {
+  kill -TERM "$board_pid" 2>/dev/null
+  wait "$board_pid" 2>/dev/null
+  board_pid=""
 }
 
 # Prints the id of the visible window whose caption is exactly $1; nothing

@@ -1,7 +1,7 @@
 # The program as its own process under Xvfb, driven by X events, against the
 # board simulator; and the Debian package, built, unpacked and started once.
 add_test(NAME e2e COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e.sh
-         $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-board>)
+         $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-board> $<TARGET_FILE:twk_helper>)
 set_tests_properties(e2e PROPERTIES LABELS e2e TIMEOUT 120)
 
 # Packages come from the plain build only.

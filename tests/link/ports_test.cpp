@@ -129,14 +129,20 @@ INSTANTIATE_TEST_SUITE_P(Rows, MessageLogTrim,
                                            TrimCase{"twelve", 12, false, 13, 13}),
                          [](const ::testing::TestParamInfo<TrimCase>& row) { return std::string(row.param.name); });
 
-TEST(PortButtons, ClosedPortStillLogsAndShowsOnWithOneReport) {
+// A command that never left changes nothing on screen; the log says so, with
+// the fault's description, and the fault is reported once as ever.
+TEST(PortButtons, ClosedPortLogsTheCommandAsNotSentAndKeepsTheCaptionWithOneReport) {
   Program p;
   p.start();
   Main().MSComm->setPortOpen(false);
+  fillLog(12);
   press(0);
-  EXPECT_EQ(p.messageLog(), std::vector<std::string>({" Port: 1 -> ON"}));
-  EXPECT_EQ(Main().btnServer[0]->caption(), "ON");
-  EXPECT_TRUE(Main().imgLED[0]->pictureFile().ends_with("ON.gif"));
+  const std::string notSent = " Port: 1 -> ON not sent: Operation valid only when the port is open";
+  EXPECT_EQ(Main().List1->listCount(), 13);
+  EXPECT_EQ(p.messageLog().back(), notSent);
+  EXPECT_EQ(p.messageLog()[11], " Port: 1 -> ON");
+  EXPECT_EQ(Main().btnServer[0]->caption(), "OFF");
+  EXPECT_TRUE(Main().imgLED[0]->pictureFile().ends_with("OFF.gif"));
   const std::vector<std::string> reports = p.reports();
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_TRUE(reports[0].starts_with("[btnServer_MouseDown] Error (8018) - ")) << reports[0];
@@ -207,13 +213,14 @@ TEST(Initialize, SendsP90AndChangesNoCaptionOrPicture) {
   EXPECT_EQ(Main().List1->listCount(), 13);
 }
 
-TEST(Initialize, ClosedPortKeepsTheLineAndReportsUnderItsTag) {
+TEST(Initialize, ClosedPortKeepsTheLineAddsNotSentAndReportsUnderItsTag) {
   Program p;
   p.start();
   showExtended();
   Main().MSComm->setPortOpen(false);
   clickOn(widgetOf(Main().cmdInit));
-  EXPECT_EQ(p.messageLog(), std::vector<std::string>({" MCU -> Initialize"}));
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({" MCU -> Initialize",
+            " MCU -> Initialize not sent: Operation valid only when the port is open"}));
   ASSERT_EQ(p.reports().size(), 1u);
   EXPECT_TRUE(p.reports()[0].starts_with("[btnInit_Click] Error (8018) - "));
 }

@@ -13,6 +13,12 @@
 //       starts, prints what the windows and the state show, then exits
 //   twk_helper exit
 //       starts, and presses Exit once the event loop runs
+//   twk_helper watch FILE
+//       starts and runs until Exit; whenever what the main window shows
+//       changes, replaces FILE with it: "Port n: <caption> <LED picture file>"
+//       for each port, then "log: <line>" for each message-log line
+//
+// With TWK_KEEP_COM1 set, exit and watch use the COM1 link already there.
 #include "config/config_dialog.h"
 #include "platform/files.h"
 #include "platform/linux/qt/toolkit.h"
@@ -21,6 +27,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -94,8 +101,35 @@ void print() {
   std::fflush(stdout);
 }
 
+// What the main window shows: captions, LED pictures and the message log.
+std::string shown() {
+  std::string text;
+  for (int i = 0; i < kPorts; ++i) {
+    const auto index = static_cast<size_t>(i);
+    const std::string led = Main().imgLED[index]->pictureFile();
+    text += "Port " + std::to_string(i + 1) + ": " + Main().btnServer[index]->caption() + " " +
+            led.substr(led.find_last_of("\\/") + 1) + "\n";
+  }
+  for (int i = 0; i < Main().List1->listCount(); ++i) text += "log: " + Main().List1->item(i) + "\n";
+  return text;
+}
+
+void watch(const QString& file) {
+  auto* poll = new QTimer(QCoreApplication::instance());
+  QObject::connect(poll, &QTimer::timeout, [file, last = std::string()]() mutable {
+    if (!MainLoaded()) return;  // Exit has unloaded it; reading would load it again
+    const std::string now = shown();
+    if (now == last) return;
+    QSaveFile out(file);  // readers never see half a state
+    if (!out.open(QIODevice::WriteOnly)) return;
+    out.write(now.data(), static_cast<qint64>(now.size()));
+    if (out.commit()) last = now;
+  });
+  poll->start(20);
+}
+
 int usage() {
-  std::fprintf(stderr, "usage: twk_helper save-loop NAME [ROUNDS] | field-loop speed|flow ROUNDS | print | exit\n");
+  std::fprintf(stderr, "usage: twk_helper save-loop NAME [ROUNDS] | field-loop speed|flow ROUNDS | print | exit | watch FILE\n");
   return 2;
 }
 
@@ -109,7 +143,8 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   platform::installQtToolkit();
   platform::setProgramDirectoryForTesting(TARNWICK_SOURCE_DIR "/assets");
-  if (mode != "exit" || !qEnvironmentVariableIsSet("TWK_KEEP_COM1")) linkCom1();
+  const bool keepsCom1 = mode == "exit" || mode == "watch";
+  if (!keepsCom1 || !qEnvironmentVariableIsSet("TWK_KEEP_COM1")) linkCom1();
   LoadMain();
 
   if (mode == "save-loop" && argc >= 3) {
@@ -139,6 +174,10 @@ int main(int argc, char** argv) {
   }
   if (mode == "exit") {
     QTimer::singleShot(200, [] { btnExit_Click(); });
+    return QApplication::exec();
+  }
+  if (mode == "watch" && argc >= 3) {
+    watch(QString::fromLocal8Bit(argv[2]));
     return QApplication::exec();
   }
   return usage();

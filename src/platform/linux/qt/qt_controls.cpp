@@ -174,8 +174,9 @@ void ButtonWidget::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void ButtonWidget::mouseDoubleClickEvent(QMouseEvent* event) {
-  // The second press of a double-click has been delivered as a press already.
-  event->accept();
+  // Qt delivers the second press of a quick pair as this event instead of a
+  // press: it is a press like any other, and its release follows as usual.
+  mousePressEvent(event);
 }
 
 void ButtonWidget::keyPressEvent(QKeyEvent* event) {
@@ -196,9 +197,6 @@ class LabelWidget : public QLabel {
   void mousePressEvent(QMouseEvent* event) override { event->accept(); }
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
-
- private:
-  bool secondClick_ = false;  // the release ends a double-click
 };
 
 class QtLabel : public Wrapper<Label, LabelWidget> {
@@ -233,17 +231,16 @@ class QtLabel : public Wrapper<Label, LabelWidget> {
 };
 
 void LabelWidget::mouseReleaseEvent(QMouseEvent* event) {
-  const bool second = std::exchange(secondClick_, false);
   const bool inside = rect().contains(event->position().toPoint());
-  if (owner && !second && inside && event->button() == Qt::LeftButton) fire(owner->onClick);
+  if (owner && inside && event->button() == Qt::LeftButton) fire(owner->onClick);
   event->accept();
 }
 
+// The second press of a double-click: reported as the double-click, and its
+// release is a click of its own, so a label that counts clicks sees two.
 void LabelWidget::mouseDoubleClickEvent(QMouseEvent* event) {
   event->accept();
-  if (event->button() != Qt::LeftButton) return;
-  secondClick_ = true;
-  if (owner) fire(owner->onDblClick);
+  if (owner && event->button() == Qt::LeftButton) fire(owner->onDblClick);
 }
 
 class QtFrame : public Wrapper<Frame, QGroupBox> {
