@@ -136,7 +136,7 @@ Outcome run(const RegCase& c) {
 #else
   const bool emulated = c.emulated.has_value();
 #endif
-  out.field("result", num(result), num(c.result));
+  out.field("result", num(result), num(emulated ? c.emulated->result : c.result));
   out.field("type", num(type), num(c.detail));
   out.field("size", num(size), num(emulated ? c.emulated->size : c.size));
   if (!c.noBuffer) {
