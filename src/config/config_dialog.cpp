@@ -102,13 +102,42 @@ void BuildConfig(ConfigDialog& d) {
   f.setTabOrder(order);
 }
 
+const char* const kFlowTexts[] = {"0 - None", "1 - XON/XOFF", "2 - RTS/CTS"};
+const char* const kParities[][2] = {{"E", "Even"}, {"M", "Mark"}, {"N", "None"}, {"O", "Odd"}, {"S", "Space"}};
+
+// What the dialog shows for a setting. A value that has a list entry shows as
+// the entry; any other value shows as it is stored, so that taking the text
+// back gives the same value.
+std::string PortShown(const std::string& port) { return "COM" + port; }
+
+std::string FlowShown(const std::string& flow) {
+  for (int mode = 0; mode < 3; ++mode)
+    if (flow == std::to_string(mode)) return kFlowTexts[mode];
+  return flow;
+}
+
+std::string ParityShown(const std::string& parity) {
+  for (const auto& entry : kParities)
+    if (parity == entry[0]) return entry[1];
+  return parity;
+}
+
+// The setting a box's text gives. A box that still shows the setting as the
+// dialog showed it keeps the setting whole: the rule that takes a part of the
+// text is for entries picked or typed, and would cut a value shown as stored
+// ("COM1x" would give "x", "ev" would give "e").
+std::string Taken(const std::string& text, const std::string& setting,
+                  std::string (*shown)(const std::string&), std::string (*rule)(const std::string&)) {
+  return text == shown(setting) ? setting : rule(text);
+}
+
 // The six texts into the settings, in the order the settings are saved.
 void TakeSerialTexts(const Steps& step) {
   ConfigDialog& d = frmConfig();
-  step([&] { g.gCommPort = PortFromText(d.PortComboBox->text()); });
+  step([&] { g.gCommPort = Taken(d.PortComboBox->text(), g.gCommPort, PortShown, PortFromText); });
   step([&] { g.gCommSpeed = d.SpeedComboBox->text(); });
-  step([&] { g.gFlowControl = FirstCharacter(d.FlowControl->text()); });
-  step([&] { g.gParity = FirstCharacter(d.Parity->text()); });
+  step([&] { g.gFlowControl = Taken(d.FlowControl->text(), g.gFlowControl, FlowShown, FirstCharacter); });
+  step([&] { g.gParity = Taken(d.Parity->text(), g.gParity, ParityShown, FirstCharacter); });
   step([&] { g.gDataBits = d.DataBits->text(); });
   step([&] { g.gStopBits = d.StopBits->text(); });
 }
@@ -154,7 +183,7 @@ void frmConfig_Form_Load() {
     step([&] { d.lblMode[i]->setCaption(g.gPortMode[i] != 0 ? kLatch : kMomentary); });
   }
 
-  step([&] { d.PortComboBox->setText("COM" + g.gCommPort); });
+  ShowCommPort(step);
   step([&] { d.SpeedComboBox->setText(g.gCommSpeed); });
   ShowFlowControl(step);
   ShowParity(step);
@@ -162,21 +191,19 @@ void frmConfig_Form_Load() {
   step([&] { d.StopBits->setText(g.gStopBits); });
 }
 
+void ShowCommPort(const Steps& step) {
+  step([] { frmConfig().PortComboBox->setText(PortShown(g.gCommPort)); });
+}
+
 void ShowFlowControl(const Steps& step) {
-  // Three separate tests: a value that is not a number fails each, and each
-  // failed test still sets its text.
-  static const char* const kFlowTexts[] = {"0 - None", "1 - XON/XOFF", "2 - RTS/CTS"};
-  for (int mode = 0; mode < 3; ++mode)
-    if (step.test([&] { return CDbl(g.gFlowControl) == mode; }))
-      step([&] { frmConfig().FlowControl->setText(kFlowTexts[mode]); });
+  // The value is still tested as a number once per entry, so a value that is
+  // not a number is reported by each test.
+  for (int mode = 0; mode < 3; ++mode) step([] { CDbl(g.gFlowControl); });
+  step([] { frmConfig().FlowControl->setText(FlowShown(g.gFlowControl)); });
 }
 
 void ShowParity(const Steps& step) {
-  static const char* const kParities[][2] = {
-      {"E", "Even"}, {"M", "Mark"}, {"N", "None"}, {"O", "Odd"}, {"S", "Space"}};
-  for (const auto& parity : kParities)
-    if (g.gParity == parity[0])
-      step([&] { frmConfig().Parity->setText(parity[1]); });
+  step([] { frmConfig().Parity->setText(ParityShown(g.gParity)); });
 }
 
 void lblMode_Click(int index) {

@@ -30,8 +30,10 @@ void UnloadConfig();
 
 void frmConfig_Form_Load();
 
-// Shows gFlowControl and gParity in the dialog's boxes as their list texts; a
-// value with no text leaves its box as it was. Steps are the caller's.
+// Show gCommPort, gFlowControl and gParity in the dialog's boxes: as the list
+// entry where one stands for the value, otherwise as stored (the boxes take any
+// text), so an untouched Save keeps the value. Steps are the caller's.
+void ShowCommPort(const Steps& step);
 void ShowFlowControl(const Steps& step);
 void ShowParity(const Steps& step);
 void lblMode_Click(int index);

@@ -6,17 +6,23 @@
 #include "platform/winreg.h"
 #include "shell/globals.h"
 
-#include <array>
 #include <string>
+#include <vector>
 
 using namespace platform;  // the registry's types and functions
 
 namespace {
 
 constexpr uint32_t kLocalMachine = 0x80000002u;
+// Reads ask only for read rights (READ_CONTROL, query, enumerate, notify), so a
+// key that may be read but not written still gives its values.
+constexpr REGSAM kReadAccess = 0x20019;
 // READ_CONTROL with query, set, create sub-key, enumerate, notify and create link.
-constexpr REGSAM kAccess = 0x2003F;
+constexpr REGSAM kWriteAccess = 0x2003F;
+// The first read's buffer; a longer value is read again with the size it needs.
 constexpr DWORD kBufferSize = 1024;
+// How often a value that keeps growing between two reads is tried.
+constexpr int kReadTries = 4;
 
 // The predefined key for a root handle value; only the local machine is used.
 HKEY rootKey(uint32_t root) { return root == kLocalMachine ? HKEY_LOCAL_MACHINE : nullptr; }
@@ -29,18 +35,37 @@ std::string passAnsi(std::string& text) {
   return bytes;
 }
 
-// A read value as text. A 32-bit number shows unsigned, as regedit shows it.
-std::string textOf(DWORD type, const std::array<BYTE, kBufferSize>& buffer) {
+// A read value as text, from the size bytes the read gave. A 32-bit number
+// shows unsigned, as regedit shows it.
+std::string textOf(DWORD type, const std::vector<BYTE>& buffer, DWORD size) {
   if (type == REG_SZ || type == REG_EXPAND_SZ) {
     size_t length = 0;
-    while (length < buffer.size() && buffer[length] != 0) ++length;
+    while (length < size && length < buffer.size() && buffer[length] != 0) ++length;
     return platform::fromAnsi(std::string(reinterpret_cast<const char*>(buffer.data()), length));
   }
-  if (type == REG_DWORD) {
+  if (type == REG_DWORD && size >= 4) {
     const uint32_t number = buffer[0] | buffer[1] << 8 | buffer[2] << 16 | static_cast<uint32_t>(buffer[3]) << 24;
     return std::to_string(number);
   }
   return {};
+}
+
+// The registry's own words for the errors a write can meet.
+std::string registryErrorText(LONG rc) {
+  switch (rc) {
+    case ERROR_FILE_NOT_FOUND: return "The system cannot find the file specified";
+    case ERROR_ACCESS_DENIED: return "Access is denied";
+    case ERROR_INVALID_HANDLE: return "The handle is invalid";
+    case ERROR_INVALID_PARAMETER: return "The parameter is incorrect";
+    case ERROR_BADDB: return "The configuration registry database is corrupt";
+    default: return "Registry error";
+  }
+}
+
+// A write the registry refused is a fault of the caller's step, so it reaches
+// the log file; a failed read is not (it only means the default is used).
+void refuseWrite(LONG rc) {
+  if (rc != ERROR_SUCCESS) platform::raise(rc, registryErrorText(rc), "Registry");
 }
 
 // date-time + headline + LF CR LF CR + "'name' = value" (or a prefix) + LF CR.
@@ -88,16 +113,23 @@ std::string GetKeyValue(uint32_t root, std::string& subKey, std::string& name) {
   std::string result;
   HKEY key = nullptr;
   LONG rc = ERROR_INVALID_HANDLE;
-  std::array<BYTE, kBufferSize> buffer{};
+  std::vector<BYTE> buffer;
   DWORD type = REG_NONE;
-  step([&] { rc = RegOpenKeyExA(rootKey(root), passAnsi(subKey).c_str(), 0, kAccess, &key); });
+  DWORD size = kBufferSize;
+  step([&] { rc = RegOpenKeyExA(rootKey(root), passAnsi(subKey).c_str(), 0, kReadAccess, &key); });
   if (rc == ERROR_SUCCESS) {
     step([&] {
-      DWORD size = kBufferSize;
-      rc = RegQueryValueExA(key, passAnsi(name).c_str(), nullptr, &type, buffer.data(), &size);
+      const std::string bytes = passAnsi(name);
+      // A value longer than the buffer is read again with the size the registry
+      // asked for: a long name is the user's text, not a missing value.
+      rc = ERROR_MORE_DATA;
+      for (int tries = 0; tries < kReadTries && rc == ERROR_MORE_DATA; ++tries) {
+        buffer.assign(size, 0);
+        rc = RegQueryValueExA(key, bytes.c_str(), nullptr, &type, buffer.data(), &size);
+      }
     });
   }
-  if (rc == ERROR_SUCCESS) step([&] { result = textOf(type, buffer); });
+  if (rc == ERROR_SUCCESS) step([&] { result = textOf(type, buffer, size); });
   if (key) step([&] { RegCloseKey(key); });
   return result;
 }
@@ -112,7 +144,8 @@ bool UpdateKey(uint32_t root, std::string& subKey, std::string& name, std::strin
     char keyClass[] = "1";
     DWORD disposition = 0;
     rc = RegCreateKeyExA(rootKey(root), passAnsi(subKey).c_str(), 0, keyClass,
-                         REG_OPTION_NON_VOLATILE, kAccess, &security, &key, &disposition);
+                         REG_OPTION_NON_VOLATILE, kWriteAccess, &security, &key, &disposition);
+    refuseWrite(rc);
   });
   if (rc == ERROR_SUCCESS) {
     step([&] {
@@ -125,6 +158,7 @@ bool UpdateKey(uint32_t root, std::string& subKey, std::string& name, std::strin
       rc = RegSetValueExA(key, passAnsi(name).c_str(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
       written = rc == ERROR_SUCCESS;
+      refuseWrite(rc);
     });
   }
   if (key) step([&] { RegCloseKey(key); });

@@ -131,7 +131,7 @@ void Form_Load() {
   step([] { g.gErrorLog = CInt(g.gKeyValue); });
 
   ReadSerialSetting(step, "Comm Port", g.gCommPort);
-  step([&] { frmConfig().PortComboBox->setText("COM" + g.gCommPort); });
+  ShowCommPort(step);
   ReadSerialSetting(step, "Comm Speed", g.gCommSpeed);
   step([&] { frmConfig().SpeedComboBox->setText(g.gCommSpeed); });
   ReadSerialSetting(step, "Flow Control", g.gFlowControl);

@@ -21,22 +21,22 @@ TEST(DialogLoad, PortTwelveIsShownAsItIsThoughNotInTheList) {
   EXPECT_EQ(frmConfig().PortComboBox->text(), "COM12");
 }
 
-TEST(DialogLoad, UnknownParityAndFlowLeaveTheirBoxesEmptyWithoutReports) {
+TEST(DialogLoad, UnknownParityAndFlowAreShownAsStoredWithoutReports) {
   Program p;
   p.writeSettings({"\"Parity Control\"=\"e\"", "\"Flow Control\"=\"3\""});
   p.start();
   reloadDialog();
-  EXPECT_EQ(frmConfig().Parity->text(), "");
-  EXPECT_EQ(frmConfig().FlowControl->text(), "");
+  EXPECT_EQ(frmConfig().Parity->text(), "e");
+  EXPECT_EQ(frmConfig().FlowControl->text(), "3");
   EXPECT_TRUE(p.reports().empty());
 }
 
-TEST(DialogLoad, NonNumericFlowControlGivesThreeReportsAndShowsRtsCts) {
+TEST(DialogLoad, NonNumericFlowControlGivesThreeReportsAndIsShownAsStored) {
   Program p;
   p.start();
   g.gFlowControl = "x";
   reloadDialog();
-  EXPECT_EQ(frmConfig().FlowControl->text(), "2 - RTS/CTS");
+  EXPECT_EQ(frmConfig().FlowControl->text(), "x");
   EXPECT_EQ(p.reports(), std::vector<std::string>(3, "[Form_Load] Error (13) - Type mismatch, Tarnwick"));
 }
 

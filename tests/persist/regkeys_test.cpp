@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -65,21 +66,44 @@ regfile::Value text(const std::string& name, const std::string& data) {
   return regfile::Value{name, REG_SZ, data + '\0'};
 }
 
+// Text with its zero byte as a hex value's bytes: "61,62,00".
+std::string hexText(const std::string& text) {
+  std::string out;
+  char byte[4];
+  for (const char c : text + '\0') {
+    std::snprintf(byte, sizeof byte, "%02x,", static_cast<unsigned char>(c));
+    out += byte;
+  }
+  out.pop_back();
+  return out;
+}
+
 ino_t inodeOf(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// The log file's lines without their time stamps.
+std::vector<std::string> reports(const TempMachine& machine) {
+  std::vector<std::string> lines;
+  for (const std::string& line : machine.logLines()) {
+    const size_t tag = line.find(": [");
+    lines.push_back(tag == std::string::npos ? line : line.substr(tag + 2));
+  }
+  return lines;
 }
 
 class RegKeys : public ::testing::Test {
  protected:
   void SetUp() override { g = Globals{}; }
   void TearDown() override {
-    // A failed registry call is never an error report.
-    EXPECT_EQ(machine.logLines(), std::vector<std::string>());
+    // A failed read is never an error report; only a refused write is.
+    EXPECT_EQ(reports(machine), expectedReports);
     platform::setClockForTesting({});
     g = Globals{};
   }
   TempMachine machine;
+  std::vector<std::string> expectedReports;
 };
 
 TEST_F(RegKeys, FirstReadOnAnEmptyFolderCreatesKeyAndValueWithTheDefault) {
@@ -132,8 +156,13 @@ INSTANTIATE_TEST_SUITE_P(
         StoredForm{"ExpandableTextUnexpanded", "hex(2):25,50,41,54,48,25,00", "%PATH%", false},
         StoredForm{"Windows1252Bytes", "\"\x80\xe9\"", "€é", false},
         StoredForm{"Text1023Bytes", "\"" + std::string(1023, 'a') + "\"", std::string(1023, 'a'), false},
-        StoredForm{"Text1024BytesFillsTheBuffer", "\"" + std::string(1024, 'a') + "\"", "9600", true},
-        StoredForm{"Text2000Bytes", "\"" + std::string(2000, 'a') + "\"", "9600", true},
+        // Longer than the first read's buffer: read again, whole, not replaced.
+        StoredForm{"Text1024BytesFillsTheBuffer", "\"" + std::string(1024, 'a') + "\"",
+                   std::string(1024, 'a'), false},
+        StoredForm{"Text2000Bytes", "\"" + std::string(2000, 'a') + "\"", std::string(2000, 'a'), false},
+        StoredForm{"Text70000Bytes", "\"" + std::string(70000, 'b') + "\"", std::string(70000, 'b'), false},
+        StoredForm{"LongExpandableText", "hex(2):" + hexText(std::string(1500, 'c')),
+                   std::string(1500, 'c'), false},
         StoredForm{"EmptyText", "\"\"", "9600", true},
         StoredForm{"RawBytes", "hex:01,02", "9600", true},
         StoredForm{"ListOfTexts", "hex(7):61,00,62,00,00", "9600", true}),
@@ -203,14 +232,17 @@ TEST_F(RegKeys, GetKeyValueAndUpdateKeyWorkOnAnyKeyPath) {
   EXPECT_EQ(GetKeyValue(0x80000002u, path, name), " ");
   std::string otherRoot = "x";
   EXPECT_FALSE(UpdateKey(0x80000001u, path, name, otherRoot));
+  expectedReports = {"[UpdateKey] Error (6) - The handle is invalid, Registry"};
 }
 
 // Ways a machine folder refuses writing even to root, for whom file modes stop
-// nothing. Each is a real state of the file system, not a fake.
+// nothing, while its registry file (where there is one) can still be read.
+// Each is a real state of the file system, not a fake.
 struct Unwritable {
   const char* name;
   // Prepares the refusal; false when it cannot be made for this user.
   bool (*prepare)(const TempMachine&);
+  const char* speed;  // what a read of the stored "19200" gives
 };
 
 // The lock file cannot be opened for writing, so no writer can take the lock.
@@ -238,26 +270,35 @@ class RegKeysUnwritable : public RegKeys, public ::testing::WithParamInterface<U
   }
 };
 
-TEST_P(RegKeysUnwritable, EveryReadGivesTheDefaultAndNothingIsStored) {
+// Settings that can be read are used; every write the store refuses (the
+// missing value's default, a saved value) is reported with its error, and the
+// file stays as it was.
+TEST_P(RegKeysUnwritable, StoredValuesAreReadAndEveryRefusedWriteIsReported) {
   const std::string before = settingsFile("\"Comm Speed\"=\"19200\"\r\n");
   machine.writeRegistry(before);
   if (!GetParam().prepare(machine)) GTEST_SKIP() << "cannot be made for this user";
+  const std::string refused = "[UpdateKey] Error (5) - Access is denied, Registry";
   for (int start = 0; start < 2; ++start) {
-    EXPECT_EQ(readSetting("Comm Speed", "9600"), "9600");
+    EXPECT_EQ(readSetting("Comm Speed", "9600"), GetParam().speed);
     EXPECT_EQ(readSetting("Stop Bits", "1"), "1");
+    expectedReports.push_back(refused);  // the missing "Stop Bits"
+    if (std::string(GetParam().speed) == "9600") expectedReports.push_back(refused);
   }
   EXPECT_EQ(writeSetting("Comm Speed", "300"), "300");
   std::string path = SettingsKeyPath(), name = "Comm Speed", value = "300";
   EXPECT_FALSE(UpdateKey(0x80000002u, path, name, value));
+  expectedReports.insert(expectedReports.end(), {refused, refused});
   EXPECT_EQ(machine.readRegistry(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Refusals, RegKeysUnwritable,
-                         ::testing::Values(Unwritable{"LockIsAFolder", lockIsAFolder},
-                                           Unwritable{"FolderUnderAFile", folderUnderAFile},
-                                           Unwritable{"FolderReadOnly", folderReadOnly}),
+                         ::testing::Values(Unwritable{"LockIsAFolder", lockIsAFolder, "19200"},
+                                           Unwritable{"FolderUnderAFile", folderUnderAFile, "9600"},
+                                           Unwritable{"FolderReadOnly", folderReadOnly, "19200"}),
                          [](const auto& row) { return std::string(row.param.name); });
 
+// A file that cannot be parsed is never overwritten; the writes it refuses are
+// reported.
 TEST_F(RegKeys, AnUnparsableFileIsLeftByteForByte) {
   const std::string broken = settingsFile("\"Comm Speed\"=\"9600\r\n\"Parity Control\"=N\r\n");
   machine.writeRegistry(broken);
@@ -266,6 +307,7 @@ TEST_F(RegKeys, AnUnparsableFileIsLeftByteForByte) {
   EXPECT_EQ(writeSetting("Comm Speed", "300"), "300");
   EXPECT_EQ(machine.readRegistry(), broken);
   EXPECT_FALSE(std::filesystem::exists(machine.registryFile() + ".tmp"));
+  expectedReports.assign(3, "[UpdateKey] Error (1009) - The configuration registry database is corrupt, Registry");
 }
 
 // ---- A second process: crashes and concurrent writers --------------------

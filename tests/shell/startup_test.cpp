@@ -84,11 +84,11 @@ TEST_P(StartUpFlowControl, SetsHandshakingRtsAndDialogText) {
   EXPECT_TRUE(p.reports().empty()) << joined(p.reports(), "\n");
 }
 
-// "3" shows what the dialog's own load gave it from the built-in default.
+// "3" has no list entry and is shown as stored.
 INSTANTIATE_TEST_SUITE_P(Rows, StartUpFlowControl,
                          ::testing::Values(FlowCase{"2", 2, true, "2 - RTS/CTS"},
                                            FlowCase{"1", 1, false, "1 - XON/XOFF"},
-                                           FlowCase{"3", 3, false, "0 - None"}));
+                                           FlowCase{"3", 3, false, "3"}));
 
 TEST(StartUp, NonZeroModeIsLatchAndKeepsItsNumber) {
   Program p;
@@ -105,7 +105,7 @@ TEST(StartUp, LowerCaseParityMatchesNoTextButReachesTheSettings) {
   p.start();
   EXPECT_EQ(g.gParity, "e");
   EXPECT_EQ(Main().MSComm->settings(), "9600,e,8,1");
-  EXPECT_EQ(frmConfig().Parity->text(), "None");  // left as the dialog's own load set it
+  EXPECT_EQ(frmConfig().Parity->text(), "e");  // no list entry: shown as stored
 }
 
 TEST(StartUp, NonNumericModeAndFlowControlAreReportedAndTheGuardedActionsRun) {
@@ -114,7 +114,7 @@ TEST(StartUp, NonNumericModeAndFlowControlAreReportedAndTheGuardedActionsRun) {
   p.start();
   EXPECT_EQ(g.gPortMode[1], 0);  // the conversion failed first
   EXPECT_EQ(frmConfig().lblMode[1]->caption(), "Momentary");
-  EXPECT_EQ(frmConfig().FlowControl->text(), "2 - RTS/CTS");
+  EXPECT_EQ(frmConfig().FlowControl->text(), "abc");  // shown as stored
   EXPECT_FALSE(Main().MSComm->rtsEnable());
   const std::string mismatch = "[Form_Load] Error (13) - Type mismatch, Tarnwick";
   // Mode: conversion and test; flow control: three tests and the handshaking.

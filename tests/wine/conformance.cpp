@@ -131,19 +131,27 @@ Outcome run(const RegCase& c) {
   const LONG result = RegQueryValueExA(
       key, c.valueName.c_str(), nullptr, &type,
       c.noBuffer ? nullptr : reinterpret_cast<BYTE*>(buffer.data()), &size);
-  out.field("result", num(result), num(c.result));
+#ifdef _WIN32
+  const bool emulated = false;
+#else
+  const bool emulated = c.emulated.has_value();
+#endif
+  out.field("result", num(result), num(emulated ? c.emulated->result : c.result));
   out.field("type", num(type), num(c.detail));
-  out.field("size", num(size), num(c.size));
+  out.field("size", num(size), num(emulated ? c.emulated->size : c.size));
   if (!c.noBuffer) {
     // The data and one byte past it on success; nothing at all on failure.
     std::size_t seen = 0;
     if (result == ERROR_SUCCESS) seen = std::min<std::size_t>(size + std::size_t{1}, buffer.size());
-    out.field("bytes", shown(buffer.substr(0, seen)), shown(c.bytes));
+    out.field("bytes", shown(buffer.substr(0, seen)), shown(emulated ? c.emulated->bytes : c.bytes));
     const bool restUntouched =
         buffer.find_first_not_of(static_cast<char>(kFill), seen) == std::string::npos;
     out.field("rest", restUntouched ? "untouched" : "changed", "untouched");
   }
   out.field("close", num(RegCloseKey(key)), "0");
+  // A case that differs on purpose prints no figures, so both sides' lines
+  // match while each is held to its own.
+  if (c.emulated && out.passed) out.line = c.name + ": as expected on this side";
   return out;
 }
 

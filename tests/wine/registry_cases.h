@@ -4,6 +4,7 @@
 // prepares its own key below kRoot and then makes one checked call.
 // Plain C++ over platform/winreg.h: no Qt, so the table builds for Windows too.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,12 @@ struct Write {
   DWORD count = kWhole;
 };
 
+struct Emulated {
+  LONG result = ERROR_SUCCESS;
+  DWORD size = 0;
+  std::string bytes{};
+};
+
 struct RegCase {
   std::string name{};  // says what goes wrong when the case fails
   Op op = Op::Open;
@@ -62,6 +69,9 @@ struct RegCase {
   // On failure the whole buffer must still be kFill. Either way every byte
   // past those must still be kFill.
   std::string bytes{};
+  // Where the emulation differs on purpose: its size and bytes instead. Each
+  // side is held to its own, and the case prints the same line on both.
+  std::optional<Emulated> emulated{};
 };
 
 inline std::string repeated(char c, std::size_t n) { return std::string(n, c); }
@@ -161,6 +171,8 @@ inline std::vector<RegCase> registryCases() {
       // read with room to spare a zero is put after them, though it is not
       // counted (Microsoft documents RegQueryValueExA's strings as not
       // guaranteed to be terminated; Wine adds the zero as NT does).
+      // The emulation reads no byte past the count, so it cannot tell this
+      // from a C string's length and stores the text with a zero.
       {.name = "short_count_sz_read_without_added_zero",
        .op = Op::Query,
        .key = k + "SzShort",
@@ -169,7 +181,8 @@ inline std::vector<RegCase> registryCases() {
        .valueName = "Comm Speed",
        .detail = REG_SZ,
        .size = 4,
-       .bytes = "9600\0"s},
+       .bytes = "9600\0"s,
+       .emulated = Emulated{.result = ERROR_SUCCESS, .size = 5, .bytes = "9600\0\xAB"s}},
       // The store writes "" as " ".
       {.name = "single_blank_sz_not_kept",
        .op = Op::Query,
@@ -372,7 +385,8 @@ inline std::vector<RegCase> registryCases() {
        .detail = REG_SZ,
        .size = 1025},
       // Stored without a zero, 1,024 bytes fill the buffer exactly: success,
-      // and no zero written past the end.
+      // and no zero written past the end. The emulation stores the zero (see
+      // short_count_sz_read_without_added_zero), so they no longer fit.
       {.name = "sz_filling_buffer_exactly_refused_or_overrun",
        .op = Op::Query,
        .key = k + "Long1024x",
@@ -381,7 +395,8 @@ inline std::vector<RegCase> registryCases() {
        .valueName = "Port 5",
        .detail = REG_SZ,
        .size = 1024,
-       .bytes = repeated('y', 1024)},
+       .bytes = repeated('y', 1024),
+       .emulated = Emulated{.result = ERROR_MORE_DATA, .size = 1025}},
       {.name = "sz_of_2000_accepted_or_size_not_reported",
        .op = Op::Query,
        .key = k + "Long2000",

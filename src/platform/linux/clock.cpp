@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include "platform/ansi.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QRegularExpression>
@@ -14,12 +16,28 @@ std::function<LocalTime()>& testClock() {
   return clock;
 }
 
+// The locale's short date with the year in four digits: a two-digit year reads
+// differently from one reader to the next.
+QString dateFormat(const QLocale& locale) {
+  QString format = locale.dateFormat(QLocale::ShortFormat);
+  static const QRegularExpression shortYear(QStringLiteral("(?<!y)yy(?!y)"));
+  format.replace(shortYear, QStringLiteral("yyyy"));
+  return format;
+}
+
 // The locale's long time format without the zone ("t"), so it has seconds.
 QString timeFormat(const QLocale& locale) {
   QString format = locale.timeFormat(QLocale::LongFormat);
   static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b"));
   format.remove(zone);
   return format.trimmed();
+}
+
+// Blanks of other widths, as some locales put before "AM", are plain blanks.
+QString plainBlanks(QString text) {
+  for (const char16_t blank : {u'\u00A0', u'\u202F', u'\u2009'})
+    text.replace(QChar(blank), QLatin1Char(' '));
+  return text;
 }
 }  // namespace
 
@@ -36,14 +54,26 @@ void setClockForTesting(std::function<LocalTime()> clock) {
   testClock() = std::move(clock);
 }
 
-// The system's date and time forms are the user's locale as Qt knows it, the
-// same that the windows use.
+// The system's date and time forms are the user's locale as Qt knows it (the
+// default locale, which is the system's unless a test sets another), the same
+// that the windows use. A stamp the log file's code page cannot hold (a
+// Japanese locale's characters would be written as "?") is written in numbers.
 std::string generalDate(const LocalTime& when) {
-  static const QLocale locale = QLocale::system();
-  static const QString time = timeFormat(locale);
+  const QLocale locale;
   const QDate date(when.year, when.month, when.day);
   const QTime clock(when.hour, when.minute, when.second);
-  return (locale.toString(date, QLocale::ShortFormat) + QLatin1Char(' ') + locale.toString(clock, time))
+  const std::string text =
+      plainBlanks(locale.toString(date, dateFormat(locale)) + QLatin1Char(' ') +
+                  locale.toString(clock, timeFormat(locale)))
+          .toStdString();
+  if (fromAnsi(toAnsi(text)) == text) return text;
+  return QStringLiteral("%1-%2-%3 %4:%5:%6")
+      .arg(when.year, 4, 10, QLatin1Char('0'))
+      .arg(when.month, 2, 10, QLatin1Char('0'))
+      .arg(when.day, 2, 10, QLatin1Char('0'))
+      .arg(when.hour, 2, 10, QLatin1Char('0'))
+      .arg(when.minute, 2, 10, QLatin1Char('0'))
+      .arg(when.second, 2, 10, QLatin1Char('0'))
       .toStdString();
 }
 

@@ -297,10 +297,12 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
   const std::string name = valueName ? valueName : "";
   if ((!data && size) || name.find_first_of("\r\n") != std::string::npos)
     return ERROR_INVALID_PARAMETER;
-  // A text counted without the zero byte that follows it (a C string's length)
-  // is stored with that zero, as NT does; this reads one byte past the count.
-  if (data && size && isTextType(type) && data[size - 1] != 0 && data[size] == 0) ++size;
+  // Exactly size bytes are read. A text counted without its zero byte (a C
+  // string's length) is stored with one, as NT stores such a text when a zero
+  // follows it; the byte after the count is never looked at, so a text given
+  // without any zero behind it is stored with one too.
   std::string bytes = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+  if (isTextType(type) && !bytes.empty() && bytes.back() != 0) bytes.push_back('\0');
   return transact([&](regfile::Model& current) {
     // The key may have gone from the file since it was opened: bring it back.
     regfile::addKey(current, path);

@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QWidget>
@@ -339,14 +340,22 @@ class QtImage : public Wrapper<Image, QLabel> {
 
  private:
   // The LEDs show the same two files over and over: each is decoded once and
-  // again only when the file changes.
+  // again only when the file changes. The pictures belong to the application
+  // object they were made under and go with it, before the toolkit is shut
+  // down; a later application object starts a cache of its own.
   static QPixmap decoded(const QFileInfo& info) {
     struct Decoded {
       QDateTime modified;
       qint64 size = -1;
       QPixmap picture;
     };
-    static QHash<QString, Decoded> cache;
+    struct Cache : QObject {
+      using QObject::QObject;
+      QHash<QString, Decoded> pictures;
+    };
+    static QPointer<Cache> current;
+    if (!current) current = new Cache(QCoreApplication::instance());
+    QHash<QString, Decoded>& cache = current->pictures;
     const QString key = info.absoluteFilePath();
     const auto hit = cache.constFind(key);
     if (hit != cache.constEnd() && hit->modified == info.lastModified() && hit->size == info.size())
