@@ -10,11 +10,9 @@ const char* CommandReader::take(char c) {
       window_[size_++] = c;
       return nullptr;
     }
-    // Garbage between commands: one "ERR" for the whole run of it.
-    if (refused_) return nullptr;
-    refused_ = true;
-    return kRefusal;
+    return refuse();
   }
+  if (size_ == 1 && c == 'P') return refuse();  // the "P" before was a stray one
   window_[size_++] = c;
   if (size_ < 3) return nullptr;
   size_ = 0;
@@ -25,16 +23,16 @@ const char* CommandReader::take(char c) {
     for (uint8_t i = 0; i < sizeof tail; ++i) answer_[3 + i] = tail[i];
     return answer_;
   }
-  // A "P" inside the refused window may begin the next command: a stray byte
-  // before a command must not cost that command.
-  if (window_[1] == 'P') {
-    window_[0] = 'P';
-    window_[1] = window_[2];
-    size_ = window_[1] == 'P' ? 1 : 2;
-  } else if (window_[2] == 'P') {
-    window_[0] = 'P';
-    size_ = 1;
-  }
+  // A "P" at the end of a refused window may begin the next command: a
+  // command cut short must not cost the one after it.
+  if (window_[2] == 'P') size_ = 1;
+  refused_ = true;
+  return kRefusal;
+}
+
+// Garbage between commands: one "ERR" for the whole run of it.
+const char* CommandReader::refuse() {
+  if (refused_) return nullptr;
   refused_ = true;
   return kRefusal;
 }

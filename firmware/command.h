@@ -23,10 +23,11 @@ class CommandReader {
 
  private:
   bool carryOut();
+  const char* refuse();
 
   char window_[3] = {};
   uint8_t size_ = 0;
-  bool refused_ = false;   // the garbage being skipped has had its "ERR"
+  bool refused_ = false;   // garbage since the last command has had its "ERR"
   uint8_t outputs_ = 0;
   char answer_[9] = {};    // "P01 OK\r\n" and its terminator
 };
