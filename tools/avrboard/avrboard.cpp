@@ -41,14 +41,15 @@ volatile std::sig_atomic_t gStop = 0;
 void onSignal(int) { gStop = 1; }
 
 const char kUsage[] =
-    "usage: tarnwick-avr-board [--link PATH] [--firmware ELF] [--inject PATH]\n"
+    "usage: tarnwick-avr-board [--link PATH] [--firmware ELF] [--inject PATH] [--rx-times]\n"
     "  Runs the board's firmware on a simulated ATmega328P at 16 MHz, in real time,\n"
     "  with its UART on a pseudo-terminal; prints the device path, the firmware's\n"
     "  answers and every change of the output pins.\n"
     "  --link PATH     make PATH a symbolic link to the device (removed on exit)\n"
     "  --firmware ELF  the firmware to run (default: the one built beside this program)\n"
     "  --inject PATH   make PATH a FIFO; bytes written to it reach the board as if\n"
-    "                  they came over the line (line noise, for tests)\n";
+    "                  they came over the line (line noise, for tests)\n"
+    "  --rx-times      also print when bytes came from the line (for benchmarks)\n";
 
 constexpr uint32_t kFrequency = 16000000;
 constexpr int64_t kBusyTickNs = 1000000;    // while bytes are on the way
@@ -105,11 +106,13 @@ void noSleep(avr_t*, avr_cycle_count_t) {}
 
 struct Options {
   std::string link, firmware = TARNWICK_FIRMWARE_ELF, inject;
+  bool rxTimes = false;
 };
 
 class Board {
  public:
-  Board(avr_t* avr, int line, int device) : avr_(avr), line_(line), device_(device) {
+  Board(avr_t* avr, int line, int device, bool rxTimes)
+      : avr_(avr), line_(line), device_(device), rxTimes_(rxTimes) {
     startMono_ = monoNs();
     timespec real{};
     clock_gettime(CLOCK_REALTIME, &real);
@@ -166,6 +169,12 @@ class Board {
     if (n <= 0) return;
     busyUntil_ = monoNs() + kBusyForNs;
     const bool fromLine = fd == line_;
+    if (rxTimes_ && fromLine) {
+      char line[64];
+      std::snprintf(line, sizeof line, "rx mono=%.9f %zd", static_cast<double>(startMono_ + nsAt(avr_->cycle)) / 1e9,
+                    n);
+      say(line);
+    }
     for (ssize_t i = 0; i < n; ++i) {
       // A receiver on another speed or frame reads nothing sensible.
       if (fromLine && !speedMatches()) ++lost_;
@@ -271,6 +280,7 @@ class Board {
 
   avr_t* avr_;
   int line_, device_;
+  bool rxTimes_;
   avr_irq_t* uartInput_ = nullptr;
   int64_t startMono_ = 0, startReal_ = 0, busyUntil_ = 0;
   std::deque<std::pair<avr_cycle_count_t, uint8_t>> outgoing_;
@@ -286,6 +296,10 @@ class Board {
 bool parse(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--rx-times") {
+      options.rxTimes = true;
+      continue;
+    }
     if (i + 1 >= argc) return false;
     if (arg == "--link") options.link = argv[++i];
     else if (arg == "--firmware") options.firmware = argv[++i];
@@ -375,7 +389,7 @@ int main(int argc, char** argv) {
   ::sigaction(SIGTERM, &action, nullptr);
 
   say(device);
-  Board board(avr, master, slave);
+  Board board(avr, master, slave, options.rxTimes);
   while (!gStop) {
     if (!board.catchUp()) break;
     board.watchSpeed();
