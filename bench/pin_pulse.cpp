@@ -199,7 +199,7 @@ int main(int argc, char** argv) {
     int spot = 0;
 
     struct Figures {
-      std::vector<double> pinError, lineError, pinSigned, pressToPin, releaseToPin, pressToLine, lineToPin;
+      std::vector<double> pinError, lineError, pinSigned, boardShare, pressToPin, releaseToPin, pressToLine, lineToPin;
       int missing = 0;
     };
     std::map<int, Figures> figures;
@@ -233,6 +233,7 @@ int main(int argc, char** argv) {
         f.pinSigned.push_back(high - held);
         f.pinError.push_back(std::abs(high - held));
         f.lineError.push_back(std::abs(onLine - held));
+        f.boardShare.push_back(std::abs(high - onLine) * 1000);
         f.pressToPin.push_back(static_cast<double>(b.pin[pins].second - pressed) / 1e6);
         f.releaseToPin.push_back(static_cast<double>(b.pin[pins + 1].second - released) / 1e6);
         f.pressToLine.push_back(static_cast<double>(b.rx[rxs] - pressed) / 1e6);
@@ -242,15 +243,16 @@ int main(int argc, char** argv) {
 
     std::printf("Pressed at %d spot(s), %d ms between a release and the next press.\n\n", o.spots, o.gapMs);
     std::printf("| hold | presses | pin high time - hold, mean | abs error p50 / p99 / max | at the line: abs error p50 / p99 / max "
-                "| press to pin p50 / p99 / max | release to pin p50 / p99 / max | press to line p50 / p99 | line to pin p50 / max |\n"
-                "|---|---|---|---|---|---|---|---|---|\n");
+                "| press to pin p50 / p99 / max | release to pin p50 / p99 / max | press to line p50 / p99 | line to pin p50 / max | pin - line high time, max |\n"
+                "|---|---|---|---|---|---|---|---|---|---|\n");
     for (auto& [hold, f] : figures) {
       const Stats e = stats(f.pinError), s = stats(f.pinSigned), l = stats(f.lineError), p = stats(f.pressToPin),
-                  r = stats(f.releaseToPin), pl = stats(f.pressToLine), lp = stats(f.lineToPin);
+                  r = stats(f.releaseToPin), pl = stats(f.pressToLine), lp = stats(f.lineToPin),
+                  bs = stats(f.boardShare);
       std::printf("| %d ms | %zu (%d missing) | %+.3f ms | %.3f / %.3f / %.3f ms | %.3f / %.3f / %.3f ms "
-                  "| %.2f / %.2f / %.2f ms | %.2f / %.2f / %.2f ms | %.2f / %.2f ms | %.3f / %.3f ms |\n",
+                  "| %.2f / %.2f / %.2f ms | %.2f / %.2f / %.2f ms | %.2f / %.2f ms | %.3f / %.3f ms | %.1f us |\n",
                   hold, f.pinError.size(), f.missing, s.mean, e.p50, e.p99, e.max, l.p50, l.p99, l.max, p.p50, p.p99,
-                  p.max, r.p50, r.p99, r.max, pl.p50, pl.p99, lp.p50, lp.max);
+                  p.max, r.p50, r.p99, r.max, pl.p50, pl.p99, lp.p50, lp.max, bs.max);
     }
     std::vector<double> all;
     for (auto& [hold, f] : figures) all.insert(all.end(), f.pinError.begin(), f.pinError.end());
