@@ -13,12 +13,13 @@ for f in "$build/tarnwick" "$build/tarnwick-avr-board" "$build/bench/bench_pin_p
   [ -x "$f" ] || { echo "missing $f (build the bench targets; needs libxtst-dev, gcc-avr, libsimavr-dev)"; exit 0; }
 done
 
-display=:$((90 + $$ % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display number itself and writes it to the file.
+number=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null' EXIT INT TERM
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-export DISPLAY=$display LC_ALL=C.UTF-8
+trap 'kill $xvfb 2>/dev/null; rm -f "$number"' EXIT INT TERM
+for _ in $(seq 100); do [ -s "$number" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -n1 "$number") LC_ALL=C.UTF-8
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 
 echo "# Pulse length at the output pin"

@@ -158,6 +158,7 @@ class Board {
       if (speedMatches()) writeLine(&c, 1);
       else ++lost_;
     }
+    reportLost();
     return true;
   }
 
