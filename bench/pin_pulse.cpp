@@ -104,6 +104,16 @@ struct BoardOutput {
   }
 };
 
+// Children to end should the X connection break (Xlib then ends this process).
+pid_t gChildren[2] = {-1, -1};
+
+int onXioError(Display*) {
+  for (const pid_t pid : gChildren)
+    if (pid > 0) kill(pid, SIGTERM);
+  std::fprintf(stderr, "the X connection broke\n");
+  std::_Exit(1);
+}
+
 struct Options {
   std::string program, board;
   std::vector<int> holdsMs{100, 300, 1000};
@@ -154,6 +164,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
+  XSetIOErrorHandler(onXioError);
   signal(SIGPIPE, SIG_IGN);
 
   char tmpl[] = "/tmp/tarnwick-pulse-XXXXXX";
@@ -171,6 +182,7 @@ int main(int argc, char** argv) {
     execl(o.board.c_str(), o.board.c_str(), "--link", link.c_str(), "--rx-times", static_cast<char*>(nullptr));
     _exit(127);
   }
+  gChildren[0] = board;
   close(out[1]);
   BoardOutput b;
   b.fd = out[0];
@@ -185,6 +197,7 @@ int main(int argc, char** argv) {
     execl(o.program.c_str(), o.program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
+  gChildren[1] = program;
   const Window window = awaitMapped(dpy, 20);
   const int64_t speedDeadline = nowNs() + 10000000000;
   while (!b.speed9600 && nowNs() < speedDeadline) b.pump(20);
