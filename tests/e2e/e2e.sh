@@ -4,7 +4,10 @@
 # from outside only: the bytes the board saw, the registry file, the daily log
 # file and the exit status; in the last run also what the window shows, which
 # the test helper, the same program, writes to a file.
-#   e2e.sh TARNWICK TARNWICK_BOARD TWK_HELPER
+#   e2e.sh TARNWICK BOARD TWK_HELPER
+# BOARD is the far end: tarnwick-board, or tarnwick-avr-board (the firmware in
+# simavr), which also reports its output pins and takes line noise, so the
+# scenario checks the pins and a garbled line as well.
 set -uo pipefail
 program=$(realpath "$1") board=$(realpath "$2") helper=$(realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,11 +33,15 @@ registry_has() { tr -d '\r' <"$registry" | grep -qxF "$1"; }
 board_speed_is() { [ "$(board_speed)" = "$1" ]; }
 
 start_x
+avr="" board_options=()
+if [ "$(basename "$board")" = tarnwick-avr-board ]; then
+  avr=1 board_options=(--inject "$tmp/noise")
+fi
 
 # --- Run 1: a working line -------------------------------------------------
 mkdir -p "$tmp/run1/cwd" "$tmp/run1/data"
 registry=$tmp/run1/data/tarnwick/registry.reg
-start_board "$board" "$tmp/run1/data/tarnwick/dosdevices/com1"
+start_board "$board" "$tmp/run1/data/tarnwick/dosdevices/com1" "${board_options[@]}"
 start_program "$program" "$tmp/run1/cwd" "$tmp/run1/data"
 main=$(find_window "Tarnwick - V1.0")
 [ -n "$main" ] || fail "the main window did not appear"
@@ -77,6 +84,25 @@ click "$main" $web_label --repeat 2 --delay 80
 await "the extended view" 10 extended "$main"
 click "$main" $init_button --repeat 2 --delay 80
 await "P90 twice from Initialize MCU" 10 board_has "$sent_so_far P90 P90"
+expected="$sent_so_far P90 P90"
+
+if [ -n "$avr" ]; then
+  # The pins followed the presses, and "P90" switched the latched port 3 off.
+  pins="1:high 1:low 1:high 1:low 1:high 1:low 3:high 3:low 3:high 3:low"
+  await "the pins to follow the presses and P90" 10 pins_are "$pins"
+  # Noise on the line: one "ERR", then a cut-off command that costs another
+  # "ERR" when the program's next command runs into it; that command still
+  # switches its port.
+  printf 'zz\r\nP7' >"$tmp/noise"
+  await "ERR for the noise" 10 board_has "$expected unknown"
+  read -r x y < <(port_button 4)
+  xdotool mousemove --window "$main" "$x" "$y" mousedown 1
+  await "P41 after the noise" 10 board_has "$expected unknown unknown P41"
+  xdotool mouseup 1
+  expected="$expected unknown unknown P41 P40"
+  await "P40 after the noise" 10 board_has "$expected"
+  await "port 5's pin high and low" 10 pins_are "$pins 5:high 5:low"
+fi
 
 # Speed 19200, typed into the speed box, then Save. Configure and Save are
 # double-clicked: the second clicks land on a shown dialog and a closed one.
@@ -95,7 +121,7 @@ await_program_end
 [ "$status" = 0 ] || fail "the program ended with status $status"
 
 commands=$(board_commands)
-[ "$commands" = "$sent_so_far P90 P90" ] || fail "the board saw \"$commands\", not \"$sent_so_far P90 P90\""
+[ "$commands" = "$expected" ] || fail "the board saw \"$commands\", not \"$expected\""
 for line in '"Port 3 Mode"="1"' '"Port 1 Mode"="0"' '"Comm Speed"="19200"' '"Comm Port"="1"'; do
   registry_has "$line" || fail "registry.reg lacks $line"
 done

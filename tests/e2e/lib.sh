@@ -38,9 +38,10 @@ start_x() {
   export DISPLAY=:$(head -n1 "$tmp/display")
 }
 
-# Starts the board simulator with its device linked at $2 (binary in $1).
+# Starts the board simulator with its device linked at $2 (binary in $1,
+# options of its own after that).
 start_board() {
-  "$1" --link "$2" >"$tmp/board.out" 2>&1 &
+  "$1" --link "$2" "${@:3}" >"$tmp/board.out" 2>&1 &
   board_pid=$!
   await "the board's device path" 10 test -s "$tmp/board.out"
 }
@@ -103,7 +104,11 @@ stop_all() {
   board_pid="" xvfb_pid="" program_pid=""
 }
 
-# Commands the board has carried out so far, or "unknown" for bytes it refused.
-board_commands() { awk 'NR > 1 && $1 != "speed" { print $2 }' "$tmp/board.out" | paste -sd' '; }
+# Commands the board has carried out so far, or "unknown" for bytes it refused:
+# the lines that begin with a time of day.
+board_commands() { awk '$1 ~ /^[0-9]+:[0-9]+:/ { print $2 }' "$tmp/board.out" | paste -sd' '; }
 board_speed() { awk '$1 == "speed" { s = $2 } END { print s }' "$tmp/board.out"; }
 board_has() { [ "$(board_commands)" = "$1" ]; }
+# Output pin changes, as <port>:high or <port>:low (boards that report pins).
+board_pins() { awk '$1 == "pin" { print $4 ":" $5 }' "$tmp/board.out" | paste -sd' '; }
+pins_are() { [ "$(board_pins)" = "$1" ]; }

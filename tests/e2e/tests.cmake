@@ -4,6 +4,13 @@ add_test(NAME e2e COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e.sh
          $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-board> $<TARGET_FILE:twk_helper>)
 set_tests_properties(e2e PROPERTIES LABELS e2e TIMEOUT 120)
 
+# The same scenario against the board's firmware running in simavr.
+if(TARGET tarnwick-avr-board)
+  add_test(NAME e2e_avr COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e.sh
+           $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-avr-board> $<TARGET_FILE:twk_helper>)
+  set_tests_properties(e2e_avr PROPERTIES LABELS "e2e;firmware" TIMEOUT 120 RESOURCE_LOCK pty)
+endif()
+
 # Packages come from the plain build only.
 if(NOT TARNWICK_SANITIZE)
   add_test(NAME package COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/package.sh ${CMAKE_BINARY_DIR})
