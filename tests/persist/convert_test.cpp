@@ -65,7 +65,8 @@ class CLngCase : public ::testing::TestWithParam<Row> {};
 TEST_P(CLngCase, Converts) { check(GetParam(), CLng); }
 INSTANTIATE_TEST_SUITE_P(
     Text, CLngCase,
-    ::testing::Values(Row{"Max", "2147483647", 2147483647.0},
+    ::testing::Values(Row{"HalfToEvenZero", "0.5", 0}, Row{"HalfToEvenTwoDown", "2.5", 2},
+                      Row{"Max", "2147483647", 2147483647.0},
                       Row{"HalfBelowMaxToEven", "2147483646.5", 2147483646.0},
                       Row{"HalfAboveMax", "2147483647.5", 0, kOverflow},
                       Row{"HalfBelowMinToEven", "-2147483648.5", -2147483648.0},

@@ -3,17 +3,22 @@
 
 #include "platform/fault.h"
 #include "platform/serial.h"
+#include "support/child.h"
 #include "support/machine.h"
 #include "support/pty.h"
 
 #include <QElapsedTimer>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <optional>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::Fault;
@@ -255,6 +260,10 @@ TEST_F(SerialTest, SecondOpenOfTheSameDeviceIsRefusedAsBusy) {
   const auto fault = faultOf([&] { other->setPortOpen(true); });
   ASSERT_TRUE(fault);
   EXPECT_EQ(fault->number, platform::faults::kPortBusy) << fault->description;
+  EXPECT_NE(fault->description.find("is open in another program: process " + std::to_string(::getpid()) +
+                                    " (test_platform)"),
+            std::string::npos)
+      << fault->description;
   EXPECT_TRUE(serial->portOpen());
 }
 
@@ -267,20 +276,61 @@ QString lockFileFor(const QString& device) {
 
 struct LeftLock {
   const char* name;
-  QByteArray content;
+  QByteArray content;  // %PID: a running process (cat); %HOST: this machine
   int ageSeconds;
   bool opens;
+  std::string says = "";     // in the refusal; %PID, %LOCK: the lock file
+  bool asOtherUser = false;  // the program runs as nobody, the file is root's
 };
+
+// Opens the port in a child process that runs as nobody; returns the refusal
+// ("" when the port opened).
+std::string openAsNobody(const std::function<void()>& open) {
+  int out[2];
+  if (::pipe(out) != 0) return "pipe failed";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(out[0]);
+    std::string said = "cannot become nobody";
+    if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
+      const auto fault = faultOf(open);
+      said = fault ? fault->description : "";
+    }
+    if (::write(out[1], said.data(), said.size()) < 0) ::_exit(1);
+    ::_exit(0);
+  }
+  ::close(out[1]);
+  std::string said;
+  char buf[512];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<size_t>(n));
+  ::close(out[0]);
+  ::waitpid(child, nullptr, 0);
+  return said;
+}
+
+std::string replaced(std::string text, const std::string& what, const std::string& with) {
+  for (size_t at; (at = text.find(what)) != std::string::npos;) text.replace(at, what.size(), with);
+  return text;
+}
 
 class LeftLockTest : public SerialTest, public ::testing::WithParamInterface<LeftLock> {};
 
 TEST_P(LeftLockTest, OnlyALockOfARunningProgramKeepsThePortClosed) {
   if (::access("/var/lock", W_OK) != 0) GTEST_SKIP() << "/var/lock is not writable here";
+  if (GetParam().asOtherUser && ::geteuid() != 0) GTEST_SKIP() << "needs root to make a file of another user";
   const QString lock = lockFileFor(QFileInfo(QString::fromStdString(pty.devicePath())).canonicalFilePath());
+  // A running program: once cat echoes a line, it is cat (exec done).
+  ChildProcess holder("/bin/cat", {});
+  holder.write("up\n");
+  std::string echoed;
+  ASSERT_TRUE(holder.readLine(echoed));
+  const std::string pid = std::to_string(holder.pid());
   {
     QFile f(lock);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(GetParam().content);
+    f.write(QByteArray(GetParam().content)
+                .replace("%PID", QByteArray::fromStdString(pid))
+                .replace("%HOST", QSysInfo::machineHostName().toLocal8Bit()));
   }
   const QDateTime written = QDateTime::currentDateTime().addSecs(-GetParam().ageSeconds);
   QFile f(lock);
@@ -288,19 +338,41 @@ TEST_P(LeftLockTest, OnlyALockOfARunningProgramKeepsThePortClosed) {
   f.setFileTime(written, QFileDevice::FileModificationTime);
   f.close();
 
-  const auto fault = faultOf([&] { open(); });
-  EXPECT_EQ(serial->portOpen(), GetParam().opens) << (fault ? fault->description : "");
+  std::string said;
+  if (GetParam().asOtherUser) {
+    // nobody reaches the device through the machine folder.
+    ::chmod(machine.root().c_str(), 0755);
+    ::chmod(pty.devicePath().c_str(), 0666);
+    said = openAsNobody([&] { open(); });
+    EXPECT_TRUE(QFile::exists(lock)) << "nobody removed root's file";
+  } else {
+    const auto fault = faultOf([&] { open(); });
+    said = fault ? fault->description : "";
+    EXPECT_EQ(serial->portOpen(), GetParam().opens) << said;
+  }
+  EXPECT_EQ(said.empty(), GetParam().opens) << said;
+  const std::string says = replaced(replaced(GetParam().says, "%PID", pid), "%LOCK", lock.toStdString());
+  EXPECT_NE(said.find(says), std::string::npos) << said;
   serial->setPortOpen(false);
   QFile::remove(lock);
 }
 
 // A program killed while taking the lock leaves it empty; one killed later
 // leaves the number of a process that is gone. PID 1 is always running.
-INSTANTIATE_TEST_SUITE_P(Rows, LeftLockTest,
-                         ::testing::Values(LeftLock{"empty", "", 60, true},
-                                           LeftLock{"dead_process", "2147483000\ntarnwick\nhost\n", 0, true},
-                                           LeftLock{"running_process", "1\ninit\nhost\n", 0, false}),
-                         [](const ::testing::TestParamInfo<LeftLock>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LeftLockTest,
+    ::testing::Values(
+        LeftLock{"empty", "", 60, true},
+        LeftLock{"dead_process", "2147483000\ntarnwick\nhost\n", 0, true},
+        LeftLock{"running_process", "1\ninit\nhost\n", 0, false,
+                 "The port is in use: /dev/pts/"},
+        LeftLock{"live_holder_named", "%PID\ncat\n%HOST\n", 0, false,
+                 "is open in another program: process %PID (cat), lock file %LOCK"},
+        LeftLock{"another_users_stale_file", "2147483000\ntarnwick\n%HOST\n", 0, false,
+                 "is locked by a program that has ended, and its lock file %LOCK (owned by root) "
+                 "cannot be removed; remove it as that user",
+                 true}),
+    [](const ::testing::TestParamInfo<LeftLock>& row) { return std::string(row.param.name); });
 
 TEST_F(SerialTest, VanishedDeviceClosesThePortQuietly) {
   open();

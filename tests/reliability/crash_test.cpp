@@ -2,6 +2,7 @@
 // store file always reads, holds each value either as it was or as it became,
 // and the next start reads what it holds.
 #include "platform/linux/regfile.h"
+#include "support/pty.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,11 +22,17 @@ namespace {
 const std::string kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\" TARNWICK_COMPANY "\\" TARNWICK_PRODUCT;
 const char* const kSpeeds[] = {"1200", "2400", "4800"};  // as twk_helper cycles them
 
+// One machine: a store, a working folder and one COM1 device that lives as long
+// as the test. Every helper started on it opens that device. A helper linking a
+// pseudo-terminal of its own would leave COM1 pointing at a freed pty number
+// once it ends; the kernel hands that number to the next opener on the machine
+// at once, and a copy still saving would open some other program's device.
 class Machine {
  public:
   Machine() {
-    QDir(dir_.path()).mkpath("data/tarnwick");
+    QDir(dir_.path()).mkpath("data/tarnwick/dosdevices");
     QDir(dir_.path()).mkpath("work");
+    QFile::link(QString::fromStdString(line_.devicePath()), dir_.path() + "/data/tarnwick/dosdevices/com1");
   }
   QString file() const { return dir_.path() + "/data/tarnwick/registry.reg"; }
 
@@ -34,6 +41,7 @@ class Machine {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_DATA_HOME", dir_.path() + "/data");
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TWK_KEEP_COM1", "1");
     p->setProcessEnvironment(env);
     p->setWorkingDirectory(dir_.path() + "/work");
     p->setProcessChannelMode(QProcess::SeparateChannels);
@@ -71,6 +79,7 @@ class Machine {
 
  private:
   QTemporaryDir dir_;
+  PtyPair line_;
 };
 
 // The last round number a helper printed.

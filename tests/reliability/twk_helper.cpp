@@ -1,6 +1,7 @@
 // The whole program in a process of its own, for the crash, concurrency and
 // valgrind tests. The machine folder comes from XDG_DATA_HOME; COM1 is linked
-// to a pseudo-terminal made here; the pictures come from the source tree.
+// to a pseudo-terminal made here, or with TWK_KEEP_COM1 set, is the device the
+// caller linked (and keeps alive); the pictures come from the source tree.
 //
 //   twk_helper save-loop NAME [ROUNDS]
 //       starts, then for n = 1, 2, ... opens Configure, sets port 1 to 5 to
@@ -143,8 +144,7 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   platform::installQtToolkit();
   platform::setProgramDirectoryForTesting(TARNWICK_SOURCE_DIR "/assets");
-  const bool keepsCom1 = mode == "exit" || mode == "watch";
-  if (!keepsCom1 || !qEnvironmentVariableIsSet("TWK_KEEP_COM1")) linkCom1();
+  if (!qEnvironmentVariableIsSet("TWK_KEEP_COM1")) linkCom1();
   LoadMain();
 
   if (mode == "save-loop" && argc >= 3) {

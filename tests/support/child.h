@@ -14,6 +14,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   void write(const std::string& bytes);
   void closeInput();
   // The next line of its output without the line end; false when none came

@@ -12,10 +12,12 @@
 #include <cerrno>
 #include <csignal>
 #include <grp.h>
+#include <pwd.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -27,31 +29,70 @@ namespace {
 }
 
 // QSerialPort keeps a UUCP lock file per device ("LCK..pts_3" for /dev/pts/3) in
-// the first writable of these folders. A program killed while taking the lock
-// leaves an empty file, one killed later a file naming a dead process; Qt then
-// refuses the device for good. Such a file is removed before opening; one that
-// names a running process is left alone, so two programs never share a port.
-void clearStaleLock(const QString& device) {
+// the first writable of these folders: the process id, then the program's name.
+struct DeviceLock {
+  QString path;          // "" when there is none
+  qint64 pid = 0;        // 0 when the file names none (being written, or left empty)
+  QString program;       // the name the file gives
+  bool running = false;  // the process it names exists
+  bool stale = false;    // left behind: its process is gone, or empty for a while
+};
+
+// The lock files there are for a device.
+std::vector<DeviceLock> findLocks(const QString& device) {
+  std::vector<DeviceLock> found;
   QString name = device;
   if (name.startsWith(QLatin1String("/dev/"))) name.remove(0, 5);
   name.replace(QLatin1Char('/'), QLatin1Char('_'));
   for (const QString& dir : {QStringLiteral("/var/lock"), QStringLiteral("/etc/locks"),
                              QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
                              QDir::tempPath()}) {
-    const QString lock = dir + QStringLiteral("/LCK..") + name;
-    QFile file(lock);
+    DeviceLock lock;
+    lock.path = dir + QStringLiteral("/LCK..") + name;
+    QFile file(lock.path);
     if (!file.open(QIODevice::ReadOnly)) continue;
-    const QByteArray content = file.read(64);
-    const QFileInfo info(lock);
+    const QList<QByteArray> lines = file.read(256).split('\n');
+    const QFileInfo info(lock.path);
     file.close();
     bool isNumber = false;
-    const qint64 pid = content.split('\n').first().trimmed().toLongLong(&isNumber);
-    const bool writerGone = isNumber && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    lock.pid = lines.first().trimmed().toLongLong(&isNumber);
+    if (!isNumber || lock.pid <= 0) lock.pid = 0;
+    if (lines.size() > 1) lock.program = QString::fromLocal8Bit(lines[1].trimmed());
+    lock.running = lock.pid > 0 && !(::kill(static_cast<pid_t>(lock.pid), 0) != 0 && errno == ESRCH);
     // An empty file may be a lock being taken this instant: only an old one is stale.
-    const bool leftEmpty = !isNumber && info.lastModified().secsTo(QDateTime::currentDateTime()) > 2;
-    if (writerGone || leftEmpty) QFile::remove(lock);
+    lock.stale = lock.pid > 0 ? !lock.running
+                              : info.lastModified().secsTo(QDateTime::currentDateTime()) > 2;
+    found.push_back(lock);
   }
+  return found;
 }
+
+// A program killed while taking the lock leaves an empty file, one killed later
+// a file naming a dead process; Qt then refuses the device for good. Such a file
+// is removed before opening; one that names a running process is left alone, so
+// two programs never share a port.
+void clearStaleLock(const QString& device) {
+  for (const DeviceLock& lock : findLocks(device))
+    if (lock.stale) QFile::remove(lock.path);
+}
+
+// The running process's own name, else the one its lock file gives.
+QString processName(const DeviceLock& lock) {
+  QFile comm(QStringLiteral("/proc/%1/comm").arg(lock.pid));
+  QString name;
+  if (comm.open(QIODevice::ReadOnly)) name = QString::fromLocal8Bit(comm.readAll().trimmed());
+  if (name.isEmpty()) name = lock.program;
+  return name.isEmpty() ? QStringLiteral("unknown") : name;
+}
+
+// The user owning a file, as a name.
+QString owningUser(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return QStringLiteral("another user");
+  const passwd* user = ::getpwuid(st.st_uid);
+  return user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("user %1").arg(st.st_uid);
+}
+
 const QString kNotOpen = QStringLiteral("Operation valid only when the port is open");
 
 // The line parameters one Settings text stands for.
@@ -288,15 +329,27 @@ class QtSerialControl final : public QObject, public SerialControl {
     switch (port_.error()) {
       case QSerialPort::DeviceNotFoundError:
         raiseMissing(path);
-      case QSerialPort::PermissionError:
+      case QSerialPort::PermissionError: {
+        // Whoever holds the lock is named, so the operator knows what to close.
+        const std::vector<DeviceLock> locks = findLocks(device_);
+        const DeviceLock lock = locks.empty() ? DeviceLock{} : locks.front();
+        const QString busy = "The port is in use: " + device_ + " (" + com + ") ";
+        if (lock.stale) {
+          fail(faults::kPortBusy, busy + "is locked by a program that has ended, and its lock file " +
+                                      lock.path + " (owned by " + owningUser(lock.path) +
+                                      ") cannot be removed; remove it as that user");
+        }
         if (::access(QFile::encodeName(device_).constData(), R_OK | W_OK) != 0) {
           fail(faults::kAccessDenied,
                 "Permission denied opening " + device_ + " for " + com + ": add the user to group " +
                     owningGroup(device_) + " (the device's owner group) and log in again");
         }
-        fail(faults::kPortBusy,
-              "The port is in use: " + device_ + " (" + com + ") is open in another program (" +
-                  detail + ")");
+        if (lock.running) {
+          fail(faults::kPortBusy, busy + "is open in another program: process " + QString::number(lock.pid) +
+                                      " (" + processName(lock) + "), lock file " + lock.path);
+        }
+        fail(faults::kPortBusy, busy + "is open in another program (" + detail + ")");
+      }
       default:
         fail(faults::kPortOpenFailed,
               "The device " + device_ + " (" + com + ") could not be opened: " + detail);
