@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The Windows build under Wine, in one throwaway prefix:
+#  1. the unit tests that need no window, built with mingw-w64;
+#  2. the installer: a silent install, the program started from its
+#     Start-menu entry (the log file lands in its working folder, Exit ends
+#     it), the settings key's access list, then a silent uninstall.
+#   windows.sh BUILD_WIN
+# BUILD_WIN is the mingw-w64 build (scripts/build-windows, then cpack there).
+# COM1 is mapped to a path with no device behind it before anything starts.
+set -uo pipefail
+win=$(realpath -m "$1")
+installer=$win/tarnwick-1.0-win64.exe
+[ -e "$win/tarnwick.exe" ] && [ -e "$installer" ] \
+  || { echo "windows.sh: no $installer (scripts/build-windows, then cpack in $win)" >&2; exit 77; }
+export TARNWICK_PROGRAM_KIND=wine
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../e2e/lib.sh
+. "$here/../e2e/lib.sh"
+
+start_x
+wine_setup "$tmp/wine" >"$tmp/wine-setup.out" 2>&1 || fail "no Wine prefix: $(cat "$tmp/wine-setup.out")"
+wine_ports COM1 "$tmp/no-device" >>"$tmp/wine-setup.out" 2>&1 || fail "COM1 not mapped: $(cat "$tmp/wine-setup.out")"
+drive_c=$WINEPREFIX/drive_c
+
+# --- 1. Unit tests ---------------------------------------------------------
+for t in "$win"/tests/test_*.exe; do
+  echo "== $(basename "$t")"
+  (cd "$tmp" && timeout 120 wine "$t" --gtest_brief=1) 2>&1 | tr -d '\r' | tail -n 20
+  [ "${PIPESTATUS[0]}" -eq 0 ] || fail "$(basename "$t") failed under Wine"
+done
+
+# --- 2. Installer ----------------------------------------------------------
+echo "== installer"
+zipped=$(cmake -E tar tf "$win/tarnwick-1.0-win64.zip" | sed 's|^[^/]*/||' | grep . | sort | paste -sd' ')
+[ "$zipped" = "OFF.gif ON.gif tarnwick.exe" ] || fail "the zip holds: $zipped"
+timeout 120 wine "$installer" /S >"$tmp/install.out" 2>&1 || fail "the installer failed: $(cat "$tmp/install.out")"
+dir="$drive_c/Program Files/Tarnwick"
+menu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarnwick"
+for f in "$dir/tarnwick.exe" "$dir/ON.gif" "$dir/OFF.gif" "$dir/Uninstall.exe" "$menu/Tarnwick.lnk"; do
+  [ -f "$f" ] || fail "not installed: ${f#"$drive_c"/}"
+done
+cmp -s "$dir/tarnwick.exe" "$win/tarnwick.exe" || fail "the installed tarnwick.exe is not the one built"
+
+# The Users group may query and set values under the settings key.
+key='MACHINE\SOFTWARE\Tarnwick Works\Tarnwick'
+access=$(timeout 60 wine "$win/tests/access.exe" key "$key" 2>&1 | tr -d '\r')
+[[ $access == *"(A;OICI;CCDCLCSWRPWPRC;;;BU)"* ]] || fail "the settings key does not let Users write: $access"
+
+# Started from the Start menu, in the folder the shortcut names: the port does
+# not open (no device), which the log file there records; Exit ends it. (A
+# shortcut started through the shell gives no process to wait for: the window
+# and the process are watched instead.)
+logs="$drive_c/ProgramData/Tarnwick"
+timeout 60 wine start 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Tarnwick\Tarnwick.lnk' \
+  >"$tmp/program.out" 2>&1 || fail "the Start-menu entry did not start"
+main=$(find_window "Tarnwick - V1.0")
+[ -n "$main" ] || fail "the installed program's window did not appear"
+log_has_start_error() { grep -qs '\[Form_Load\] Error (' "$logs"/TWK*.log; }
+await "the start-up report in $logs" 20 log_has_start_error
+program_gone() {
+  local pid
+  for pid in $(pgrep -f 'tarnwick\.exe'); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 1
+  done
+  return 0
+}
+click "$main" $(centre 3960 2160 1335 375 0 0)  # Exit
+await "the program to end after Exit" 20 program_gone
+window_gone "Tarnwick - V1.0" || fail "the window stayed after Exit"
+
+# The uninstaller copies itself away and returns at once; the copy removes
+# the files.
+timeout 60 wine "$dir/Uninstall.exe" /S >"$tmp/uninstall.out" 2>&1 || fail "the uninstaller failed"
+await "the uninstaller to remove the program" 60 test ! -e "$dir/tarnwick.exe"
+await "the uninstaller to remove its folder" 30 test ! -e "$dir"
+await "the uninstaller to remove the Start-menu entry" 30 test ! -e "$menu"
+# The settings stay for the next installation.
+[ -n "$(wine_reg_value 'HKLM\SOFTWARE\Tarnwick Works\Tarnwick' 'Comm Port')" ] \
+  || fail "the uninstaller removed the settings"
+
+wine_stop
+echo "PASS"
