@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build under Wine, in one throwaway prefix:
 #  1. the unit tests that need no window, built with mingw-w64;
-#  2. the installer: a silent install, the program started from its
+#  2. the faults of a missing picture and of a file that is not one;
+#  3. the installer: a silent install, the program started from its
 #     Start-menu entry (the log file lands in its working folder, Exit ends
 #     it), the settings key's access list, then a silent uninstall.
 #   windows.sh BUILD_WIN
@@ -20,6 +21,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 start_x
 wine_setup "$tmp/wine" >"$tmp/wine-setup.out" 2>&1 || fail "no Wine prefix: $(cat "$tmp/wine-setup.out")"
 wine_ports COM1 "$tmp/no-device" >>"$tmp/wine-setup.out" 2>&1 || fail "COM1 not mapped: $(cat "$tmp/wine-setup.out")"
+wine_ready=1  # start_program (../e2e/lib.sh) uses this prefix as it is
 drive_c=$WINEPREFIX/drive_c
 
 # --- 1. Unit tests ---------------------------------------------------------
@@ -29,7 +31,26 @@ for t in "$win"/tests/test_*.exe; do
   [ "${PIPESTATUS[0]}" -eq 0 ] || fail "$(basename "$t") failed under Wine"
 done
 
-# --- 2. Installer ----------------------------------------------------------
+# --- 2. Pictures the system cannot give --------------------------------------
+# The LEDs' OFF.gif missing (53) or not a picture (481): one report per LED,
+# and the window still comes up and ends with Exit.
+for case in "missing 53 File not found" "garbage 481 Invalid picture"; do
+  read -r kind number description <<<"$case"
+  run=$tmp/pictures-$kind
+  mkdir -p "$run"
+  cp "$win/tarnwick.exe" "$win/ON.gif" "$run/"
+  [ "$kind" = garbage ] && echo "not a picture" >"$run/OFF.gif"
+  start_program "$run/tarnwick.exe" "$run" "$tmp"
+  main=$(find_window "Tarnwick - V1.0")
+  [ -n "$main" ] || fail "no window with OFF.gif $kind"
+  reports() { [ "$(grep -c "\[Form_Load\] Error ($number) - $description, Tarnwick" "$run"/TWK*.log 2>/dev/null)" = 5 ]; }
+  await "five reports of $number with OFF.gif $kind" 10 reports
+  click "$main" $(centre 3960 2160 1335 375 0 0)  # Exit
+  await_program_end
+  ((status == 0)) || fail "exit status $status with OFF.gif $kind"
+done
+
+# --- 3. Installer ----------------------------------------------------------
 echo "== installer"
 zipped=$(cmake -E tar tf "$win/tarnwick-1.0-win64.zip" | sed 's|^[^/]*/||' | grep . | sort | paste -sd' ')
 [ "$zipped" = "OFF.gif ON.gif tarnwick.exe" ] || fail "the zip holds: $zipped"
