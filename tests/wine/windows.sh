@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Windows build under Wine, in one throwaway prefix:
+# The Windows build: the DLLs it imports, then under Wine, in one throwaway
+# prefix:
 #  1. the unit tests that need no window, built with mingw-w64;
 #  2. the faults of a missing picture and of a file that is not one;
 #  3. the installer: a silent install, the program started from its
@@ -13,6 +14,17 @@ win=$(realpath -m "$1")
 installer=$win/tarnwick-1.0-win64.exe
 [ -e "$win/tarnwick.exe" ] && [ -e "$installer" ] \
   || { echo "windows.sh: no $installer (scripts/build-windows, then cpack in $win)" >&2; exit 77; }
+
+# Linked statically: nothing but system DLLs, so the program needs nothing
+# beside it but its pictures.
+imports=$(x86_64-w64-mingw32-objdump -p "$win/tarnwick.exe" | awk '/DLL Name:/ { print toupper($3) }' | sort | paste -sd' ')
+for dll in $imports; do
+  case $dll in
+    ADVAPI32.DLL | COMCTL32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | OLE32.DLL | OLEAUT32.DLL | USER32.DLL) ;;
+    *) echo "FAIL: tarnwick.exe imports $dll (all: $imports)" >&2; exit 1 ;;
+  esac
+done
+
 export TARNWICK_PROGRAM_KIND=wine
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../e2e/lib.sh
