@@ -68,7 +68,7 @@ wine_ports() {
 wine_server_pid() {
   local pid
   for pid in $(pgrep -x 'wineserver(64)?'); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && { echo "$pid"; return; }
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && { echo "$pid"; return; }
   done
 }
 
