@@ -166,7 +166,10 @@ struct Run {
       while (XPending(dpy)) {
         XEvent e;
         XNextEvent(dpy, &e);
-        if (e.type == MapNotify && !e.xmap.override_redirect && !window) {
+        // Wine also maps a 1 x 1 input-method window; the program's is larger.
+        XWindowAttributes a{};
+        if (e.type == MapNotify && !e.xmap.override_redirect && !window &&
+            XGetWindowAttributes(dpy, e.xmap.window, &a) && a.width > 50) {
           startupMs = static_cast<double>(nowNs() - forkedAt) / 1e6;
           window = e.xmap.window;
         }

@@ -17,3 +17,10 @@ add_test(NAME registry_conformance_wine
                  ${CMAKE_CURRENT_BINARY_DIR}/wine)
 set_tests_properties(registry_conformance_wine PROPERTIES
   LABELS "wine;no-asan" TIMEOUT 600)
+
+# The Windows serial control under Wine against the board simulator on a
+# pseudo-terminal; the script cross-builds its own small program.
+add_test(NAME serial_line_wine
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/serial_line.sh
+                 $<TARGET_FILE:tarnwick-board> ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/wine)
+set_tests_properties(serial_line_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 180 RESOURCE_LOCK pty)
