@@ -154,8 +154,13 @@ int main(int argc, char** argv) {
   pump(3000, [&] { return !chunks.empty(); });
   check(chunks == std::vector<std::string>{"ab"}, "lowering the threshold announces waiting characters");
 
-  // A new speed on the open port reaches the device.
-  check(!call([&] { serial->setSettings("9600,N,8,1"); }), "Settings on the open port");
+  // Flow control and line settings on the open port; the speed reaches the device.
+  for (int32_t mode : {3, 2, 1, 0}) {
+    const auto fault = call([&] { serial->setHandshaking(mode); });
+    check(!fault, "Handshaking " + std::to_string(mode) + " on the open port" + (fault ? ": " + fault->description : ""));
+  }
+  const auto changed = call([&] { serial->setSettings("4800,o,7,2"); });
+  check(!changed, "Settings 4800,o,7,2 on the open port" + (changed ? ": " + changed->description : ""));
   std::printf("unplug now\n");
   std::fflush(stdout);
 
