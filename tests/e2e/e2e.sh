@@ -4,7 +4,10 @@
 # from outside only: the bytes the board saw, the registry file, the daily log
 # file and the exit status.
 #   e2e.sh TARNWICK TARNWICK_BOARD
+# TARNWICK_PROGRAM_KIND=wine runs tarnwick.exe under Wine instead (lib.sh).
 set -uo pipefail
+# A build that was not made (the Windows one) is skipped, not failed.
+[ -e "$1" ] || { echo "e2e: no $1 (scripts/build-windows makes tarnwick.exe)" >&2; exit 77; }
 program=$(realpath "$1") board=$(realpath "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
@@ -22,18 +25,14 @@ speed_box=$(centre 1020 660 1395 315 60 2280)
 save=$(centre 300 3900 1695 375 0 0)
 
 today_log() { echo "TWK$(date +%Y%m%d).log"; }
-client_height() { xdotool getwindowgeometry "$1" | awk '/Geometry/ { split($2, s, "x"); print s[2] }'; }
 extended() { (($(client_height "$1") > 300)); }
-# The file is REGEDIT4 text with CR LF line ends.
-registry_has() { tr -d '\r' <"$registry" | grep -qxF "$1"; }
 board_speed_is() { [ "$(board_speed)" = "$1" ]; }
 
 start_x
 
 # --- Run 1: a working line -------------------------------------------------
 mkdir -p "$tmp/run1/cwd" "$tmp/run1/data"
-registry=$tmp/run1/data/tarnwick/registry.reg
-start_board "$board" "$tmp/run1/data/tarnwick/dosdevices/com1"
+start_board "$board" "$(com1_link "$tmp/run1/data")"
 start_program "$program" "$tmp/run1/cwd" "$tmp/run1/data"
 main=$(find_window "Tarnwick - V1.0")
 [ -n "$main" ] || fail "the main window did not appear"
@@ -84,14 +83,15 @@ await_program_end
 commands=$(board_commands)
 [ "$commands" = "P01 P00 P21 P90" ] || fail "the board saw \"$commands\", not \"P01 P00 P21 P90\""
 for line in '"Port 3 Mode"="1"' '"Port 1 Mode"="0"' '"Comm Speed"="19200"' '"Comm Port"="1"'; do
-  registry_has "$line" || fail "registry.reg lacks $line"
+  registry_has "$line" || fail "the registry lacks $line"
 done
+stop_board
 written=$(cat "$tmp"/run1/cwd/TWK*.log 2>/dev/null)
 [ -z "$written" ] || fail "a working run wrote to the log file: $written"
 
 # --- Run 2: the port device is missing ---------------------------------------
-mkdir -p "$tmp/run2/cwd" "$tmp/run2/data/tarnwick/dosdevices"
-ln -s "$tmp/no-such-device" "$tmp/run2/data/tarnwick/dosdevices/com1"
+mkdir -p "$tmp/run2/cwd" "$(dirname "$(com1_link "$tmp/run2/data")")"
+ln -sfn "$tmp/no-such-device" "$(com1_link "$tmp/run2/data")"
 start_program "$program" "$tmp/run2/cwd" "$tmp/run2/data"
 main=$(find_window "Tarnwick - V1.0")
 [ -n "$main" ] || fail "without a port the main window did not appear"

@@ -26,3 +26,10 @@ add_test(NAME windows_wine
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/windows.sh ${TARNWICK_WINDOWS_BUILD})
 set_tests_properties(windows_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 300
                      SKIP_RETURN_CODE 77)
+
+# The Windows serial control under Wine against the board simulator on a
+# pseudo-terminal; the script cross-builds its own small program.
+add_test(NAME serial_line_wine
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/serial_line.sh
+                 $<TARGET_FILE:tarnwick-board> ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/wine)
+set_tests_properties(serial_line_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 180 RESOURCE_LOCK pty)
