@@ -19,12 +19,14 @@ set_tests_properties(registry_conformance_wine PROPERTIES
   LABELS "wine;no-asan" TIMEOUT 600)
 
 # The Windows build (scripts/build-windows, then cpack there) under Wine: its
-# unit tests and its installer. Skipped when that build is not there.
+# unit tests, pictures, quick second clicks and its installer. Skipped when
+# that build is not there.
 set(TARNWICK_WINDOWS_BUILD ${PROJECT_SOURCE_DIR}/build-win CACHE PATH
     "The mingw-w64 build whose tarnwick.exe the Wine tests run")
 add_test(NAME windows_wine
-         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/windows.sh ${TARNWICK_WINDOWS_BUILD})
-set_tests_properties(windows_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 300
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/windows.sh ${TARNWICK_WINDOWS_BUILD}
+                 $<TARGET_FILE:tarnwick-board>)
+set_tests_properties(windows_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 300 RESOURCE_LOCK pty
                      SKIP_RETURN_CODE 77)
 
 # The Windows serial control under Wine against the board simulator on a

@@ -3,14 +3,18 @@
 # prefix:
 #  1. the unit tests that need no window, built with mingw-w64;
 #  2. the faults of a missing picture and of a file that is not one;
-#  3. the installer: a silent install, the program started from its
+#  3. quick second clicks: a double-click on a port button is two presses,
+#     one on a mode label two toggles;
+#  4. the installer: a silent install, the program started from its
 #     Start-menu entry (the log file lands in its working folder, Exit ends
 #     it), the settings key's access list, then a silent uninstall.
-#   windows.sh BUILD_WIN
+#   windows.sh BUILD_WIN TARNWICK_BOARD
 # BUILD_WIN is the mingw-w64 build (scripts/build-windows, then cpack there).
-# COM1 is mapped to a path with no device behind it before anything starts.
+# COM1 is mapped to $tmp/com1 before anything starts: the board simulator's
+# link while it runs, a path with no device behind it otherwise.
 set -uo pipefail
 win=$(realpath -m "$1")
+board=$(realpath -m "$2")
 installer=$win/tarnwick-1.0-win64.exe
 [ -e "$win/tarnwick.exe" ] && [ -e "$installer" ] \
   || { echo "windows.sh: no $installer (scripts/build-windows, then cpack in $win)" >&2; exit 77; }
@@ -32,7 +36,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 start_x
 wine_setup "$tmp/wine" >"$tmp/wine-setup.out" 2>&1 || fail "no Wine prefix: $(cat "$tmp/wine-setup.out")"
-wine_ports COM1 "$tmp/no-device" >>"$tmp/wine-setup.out" 2>&1 || fail "COM1 not mapped: $(cat "$tmp/wine-setup.out")"
+wine_ports COM1 "$tmp/com1" >>"$tmp/wine-setup.out" 2>&1 || fail "COM1 not mapped: $(cat "$tmp/wine-setup.out")"
 wine_ready=1  # start_program (../e2e/lib.sh) uses this prefix as it is
 drive_c=$WINEPREFIX/drive_c
 
@@ -62,7 +66,31 @@ for case in "missing 53 File not found" "garbage 481 Invalid picture"; do
   ((status == 0)) || fail "exit status $status with OFF.gif $kind"
 done
 
-# --- 3. Installer ----------------------------------------------------------
+# --- 3. Quick second clicks --------------------------------------------------
+# Windows makes the second click of a quick pair a double-click message; on
+# a port button it is the press it is, on a mode label the click it is.
+run=$tmp/clicks
+mkdir -p "$run"
+cp "$win/tarnwick.exe" "$win/ON.gif" "$win/OFF.gif" "$run/"
+start_board "$board" "$tmp/com1"
+start_program "$run/tarnwick.exe" "$run" "$tmp"
+main=$(find_window "Tarnwick - V1.0")
+[ -n "$main" ] || fail "no window for the double-clicks"
+click "$main" $(centre 240 1080 855 735 120 0) --repeat 2 --delay 60  # port 1
+await "two presses from a double-click on port 1" 10 board_has "P01 P00 P01 P00"
+click "$main" $(centre 120 2160 1335 375 0 0)  # Configure
+dialog=$(find_window "Configuration")
+[ -n "$dialog" ] || fail "Configure did not show the dialog"
+click "$dialog" $(centre 3540 420 975 255 60 0) --repeat 2 --delay 60  # port 1's mode
+click "$dialog" $(centre 300 3900 1695 375 0 0)  # Save
+await "the dialog to close on Save" 10 window_gone "Configuration"
+registry_has '"Port 1 Mode"="0"' || fail "a double-click on the mode label did not toggle it twice"
+click "$main" $(centre 3960 2160 1335 375 0 0)  # Exit
+await_program_end
+stop_board
+wine_server_start
+
+# --- 4. Installer ----------------------------------------------------------
 echo "== installer"
 zipped=$(cmake -E tar tf "$win/tarnwick-1.0-win64.zip" | sed 's|^[^/]*/||' | grep . | sort | paste -sd' ')
 [ "$zipped" = "OFF.gif ON.gif tarnwick.exe" ] || fail "the zip holds: $zipped"
