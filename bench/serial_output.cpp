@@ -104,12 +104,12 @@ int main(int argc, char** argv) {
     serial->setSettings("9600,N,8,1");
     serial->setPortOpen(true);
   } catch (const platform::Fault& f) {
-    std::printf("cannot open the control: %s\n", qPrintable(f.description));
+    std::printf("cannot open the control: %s\n", f.description.c_str());
     return 0;
   }
 
   const int rounds = 5000;
-  auto viaControl = [&] { serial->setOutput(QStringLiteral("P01")); };
+  auto viaControl = [&] { serial->setOutput("P01"); };
   auto plainWrite = [&] {
     if (::write(plainLine.slave, "P01", 3) != 3) std::perror("write");
   };

@@ -1,12 +1,4 @@
-#include "platform/qt/toolkit.h"
+#include "platform/program.h"
 #include "shell/main_window.h"
 
-#include <QApplication>
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);
-  platform::installQtToolkit();
-  LoadMain();
-  return QApplication::exec();
-}
+int main(int argc, char** argv) { return platform::runProgram(argc, argv, &LoadMain); }

@@ -10,24 +10,48 @@ namespace {
 
 std::unique_ptr<ConfigDialog> gConfig;
 
-const QString kMomentary = QStringLiteral("Momentary");
-const QString kLatch = QStringLiteral("Latch");
+const std::string kMomentary = "Momentary";
+const std::string kLatch = "Latch";
 
 // Leading and trailing blanks removed (blanks only, as names are typed).
-QString TrimBlanks(const QString& text) {
-  qsizetype first = 0, last = text.size();
-  while (first < last && text.at(first) == QLatin1Char(' ')) ++first;
-  while (last > first && text.at(last - 1) == QLatin1Char(' ')) --last;
-  return text.mid(first, last - first);
+std::string TrimBlanks(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') + 1 - first);
+}
+
+// The length of the UTF-8 sequence that starts with this byte (1 for a byte
+// that cannot start one, so broken text still moves on).
+size_t SequenceLength(unsigned char lead) {
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
+  if (lead >= 0xC2) return 2;
+  return 1;
+}
+
+// The first character of a text, "" for "".
+std::string FirstCharacter(const std::string& text) {
+  if (text.empty()) return {};
+  return text.substr(0, SequenceLength(static_cast<unsigned char>(text[0])));
+}
+
+// The last character of a text, "" for "".
+std::string LastCharacter(const std::string& text) {
+  size_t start = text.size();
+  while (start > 0) {
+    --start;
+    if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80) break;  // not a continuation byte
+  }
+  return text.substr(start);
 }
 
 // The port number of a port text: the digits it ends with ("COM12" gives "12").
 // A text that ends in no digit gives its last character, which the conversion
 // to a port number then refuses.
-QString PortFromText(const QString& text) {
-  qsizetype start = text.size();
-  while (start > 0 && text.at(start - 1).isDigit() && text.at(start - 1).unicode() < 0x80) --start;
-  return start < text.size() ? text.mid(start) : text.right(1);
+std::string PortFromText(const std::string& text) {
+  size_t start = text.size();
+  while (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9') --start;
+  return start < text.size() ? text.substr(start) : LastCharacter(text);
 }
 
 void BuildConfig(ConfigDialog& d) {
@@ -35,24 +59,24 @@ void BuildConfig(ConfigDialog& d) {
   using platform::Twips;
   d.form = platform::toolkit().newForm();
   platform::Form& f = *d.form;
-  f.setCaption(QStringLiteral("Configuration"));
+  f.setCaption("Configuration");
   f.setClientSize(4815, 4350);
 
-  platform::Frame* buttons = f.addFrame(nullptr, Twips{60, 0, 4695, 2235}, QStringLiteral("Button Configuration"));
-  const platform::Font modeFont{QStringLiteral("MS Sans Serif"), 8.25, true, false};
+  platform::Frame* buttons = f.addFrame(nullptr, Twips{60, 0, 4695, 2235}, "Button Configuration");
+  const platform::Font modeFont{"MS Sans Serif", 8.25, true, false};
   for (int i = 0; i < kPorts; ++i) {
     const int top = 360 * i;
-    f.addLabel(buttons, Twips{120, 420 + top, 135, 255}, QString::number(i + 1) + QStringLiteral("."), Align::Left);
-    f.addLabel(buttons, Twips{240, 420 + top, 1095, 255}, QStringLiteral("Server Name:"), Align::Right);
+    f.addLabel(buttons, Twips{120, 420 + top, 135, 255}, std::to_string(i + 1) + ".", Align::Left);
+    f.addLabel(buttons, Twips{240, 420 + top, 1095, 255}, "Server Name:", Align::Right);
     d.txtServer[i] = f.addTextBox(buttons, Twips{1380, 360 + top, 1875, 285},
-                                  QStringLiteral("Server ") + QString::number(i + 1));
+                                  "Server " + std::to_string(i + 1));
     d.lblMode[i] = f.addLabel(buttons, Twips{3540, 420 + top, 975, 255}, kMomentary, Align::Center, &modeFont);
     d.lblMode[i]->onClick = [i] { lblMode_Click(i); };
   }
 
-  platform::Frame* com = f.addFrame(nullptr, Twips{60, 2280, 4695, 1515}, QStringLiteral("COM Settings"));
-  auto combo = [&](const char* caption, Twips label, Twips box, const QStringList& items) {
-    f.addLabel(com, label, QString::fromLatin1(caption), Align::Right);
+  platform::Frame* com = f.addFrame(nullptr, Twips{60, 2280, 4695, 1515}, "COM Settings");
+  auto combo = [&](const char* caption, Twips label, Twips box, const std::vector<std::string>& items) {
+    f.addLabel(com, label, caption, Align::Right);
     return f.addComboBox(com, box, items);
   };
   d.PortComboBox = combo("COM Port:", {120, 360, 855, 255}, {1020, 300, 1395, 315},
@@ -65,8 +89,8 @@ void BuildConfig(ConfigDialog& d) {
   d.DataBits = combo("Data:", {2280, 720, 855, 255}, {3180, 660, 975, 315}, {"4", "5", "6", "7", "8"});
   d.StopBits = combo("Stop Bits:", {2280, 1080, 855, 255}, {3180, 1020, 975, 315}, {"1", "1.5", "2"});
 
-  d.btnSave = f.addCommandButton(nullptr, Twips{300, 3900, 1695, 375}, QStringLiteral("Save"));
-  d.btnCancel = f.addCommandButton(nullptr, Twips{2820, 3900, 1695, 375}, QStringLiteral("Cancel"));
+  d.btnSave = f.addCommandButton(nullptr, Twips{300, 3900, 1695, 375}, "Save");
+  d.btnCancel = f.addCommandButton(nullptr, Twips{2820, 3900, 1695, 375}, "Cancel");
   d.btnSave->onClick = btnSave_Click;
   d.btnCancel->onClick = btnCancel_Click;
   // Closing through the window frame is Cancel.
@@ -83,8 +107,8 @@ void TakeSerialTexts(const Steps& step) {
   ConfigDialog& d = frmConfig();
   step([&] { g.gCommPort = PortFromText(d.PortComboBox->text()); });
   step([&] { g.gCommSpeed = d.SpeedComboBox->text(); });
-  step([&] { g.gFlowControl = d.FlowControl->text().left(1); });
-  step([&] { g.gParity = d.Parity->text().left(1); });
+  step([&] { g.gFlowControl = FirstCharacter(d.FlowControl->text()); });
+  step([&] { g.gParity = FirstCharacter(d.Parity->text()); });
   step([&] { g.gDataBits = d.DataBits->text(); });
   step([&] { g.gStopBits = d.StopBits->text(); });
 }
@@ -115,7 +139,7 @@ void frmConfig_Form_Load() {
   step([] { g.gOldStopBits = g.gStopBits; });
 
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1); });
+    step([&] { g.gKeyName = "Port " + std::to_string(i + 1); });
     step([&] { g.gKeyValue = TrimBlanks(d.txtServer[i]->text()); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
     step([&] { d.txtServer[i]->setText(g.gKeyValue); });
@@ -124,13 +148,13 @@ void frmConfig_Form_Load() {
     });
   }
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1) + QStringLiteral(" Mode"); });
-    step([&] { g.gKeyValue = QString::number(g.gPortMode[i]); });
+    step([&] { g.gKeyName = "Port " + std::to_string(i + 1) + " Mode"; });
+    step([&] { g.gKeyValue = std::to_string(g.gPortMode[i]); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });  // only creates a missing entry
     step([&] { d.lblMode[i]->setCaption(g.gPortMode[i] != 0 ? kLatch : kMomentary); });
   }
 
-  step([&] { d.PortComboBox->setText(QStringLiteral("COM") + g.gCommPort); });
+  step([&] { d.PortComboBox->setText("COM" + g.gCommPort); });
   step([&] { d.SpeedComboBox->setText(g.gCommSpeed); });
   ShowFlowControl(step);
   ShowParity(step);
@@ -144,15 +168,15 @@ void ShowFlowControl(const Steps& step) {
   static const char* const kFlowTexts[] = {"0 - None", "1 - XON/XOFF", "2 - RTS/CTS"};
   for (int mode = 0; mode < 3; ++mode)
     if (step.test([&] { return CDbl(g.gFlowControl) == mode; }))
-      step([&] { frmConfig().FlowControl->setText(QString::fromLatin1(kFlowTexts[mode])); });
+      step([&] { frmConfig().FlowControl->setText(kFlowTexts[mode]); });
 }
 
 void ShowParity(const Steps& step) {
   static const char* const kParities[][2] = {
       {"E", "Even"}, {"M", "Mark"}, {"N", "None"}, {"O", "Odd"}, {"S", "Space"}};
   for (const auto& parity : kParities)
-    if (g.gParity == QLatin1String(parity[0]))
-      step([&] { frmConfig().Parity->setText(QString::fromLatin1(parity[1])); });
+    if (g.gParity == parity[0])
+      step([&] { frmConfig().Parity->setText(parity[1]); });
 }
 
 void lblMode_Click(int index) {
@@ -172,21 +196,21 @@ void btnSave_Click() {
   TakeSerialTexts(step);
 
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1); });
+    step([&] { g.gKeyName = "Port " + std::to_string(i + 1); });
     step([&] { g.gKeyValue = TrimBlanks(frmConfig().txtServer[i]->text()); });
     step([&] { Main().lblServer[i]->setCaption(g.gKeyValue); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
   }
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1) + QStringLiteral(" Mode"); });
-    step([&] { g.gKeyValue = QString::number(g.gPortMode[i]); });
+    step([&] { g.gKeyName = "Port " + std::to_string(i + 1) + " Mode"; });
+    step([&] { g.gKeyValue = std::to_string(g.gPortMode[i]); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
   }
 
   struct Changed {
     const char* name;
-    QString* setting;
-    QString* old;
+    std::string* setting;
+    std::string* old;
   };
   const Changed serial[] = {
       {"Comm Port", &g.gCommPort, &g.gOldCommPort},     {"Comm Speed", &g.gCommSpeed, &g.gOldCommSpeed},
@@ -194,7 +218,7 @@ void btnSave_Click() {
       {"Data Bits", &g.gDataBits, &g.gOldDataBits},     {"Stop Bits", &g.gStopBits, &g.gOldStopBits}};
   for (const Changed& s : serial) {
     if (*s.setting == *s.old) continue;
-    step([&] { g.gKeyName = QString::fromLatin1(s.name); });
+    step([&] { g.gKeyName = s.name; });
     step([&] { g.gKeyValue = *s.setting; });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
     step([&] { *s.old = *s.setting; });

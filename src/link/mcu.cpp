@@ -8,7 +8,7 @@
 void cmdInit_Click() {
   const Steps step("[btnInit_Click] Error (");
   TrimMessageLog(step);
-  step([] { AppendMessageLog(QStringLiteral(" MCU -> Initialize")); });
+  step([] { AppendMessageLog(" MCU -> Initialize"); });
   step([] { Main().MSComm->setOutput(kInitCommand); });
 }
 
@@ -20,10 +20,10 @@ void MSComm_OnComm() {
   if (event == platform::comEvReceive) step([] { HandleInput(Main().MSComm->input()); });
 }
 
-void HandleInput(const QString& text) {
+void HandleInput(const std::string& text) {
   const Steps step("[HandleInput] Error (");
   TrimMessageLog(step);
-  step([&] { AppendMessageLog(QStringLiteral(" Received: ----> OK - ") + text); });
+  step([&] { AppendMessageLog(" Received: ----> OK - " + text); });
 }
 
 void ApplySerialSettings(const Steps& step, int16_t rThreshold, int16_t sThreshold) {
@@ -31,12 +31,12 @@ void ApplySerialSettings(const Steps& step, int16_t rThreshold, int16_t sThresho
   step([&] { comm.setCommPort(CInt(g.gCommPort)); });
   step([&] { comm.setHandshaking(CLng(g.gFlowControl)); });
   step([&] {
-    comm.setSettings(g.gCommSpeed + QLatin1Char(',') + g.gParity + QLatin1Char(',') + g.gDataBits +
-                     QLatin1Char(',') + g.gStopBits);
+    comm.setSettings(g.gCommSpeed + ',' + g.gParity + ',' + g.gDataBits +
+                     ',' + g.gStopBits);
   });
   step([&] { comm.setInputLen(0); });
   step([&] { comm.setRThreshold(rThreshold); });
   step([&] { comm.setSThreshold(sThreshold); });
-  step([&] { comm.setRTSEnable(g.gFlowControl == QStringLiteral("2")); });
+  step([&] { comm.setRTSEnable(g.gFlowControl == "2"); });
   step([&] { comm.setPortOpen(true); });
 }

@@ -4,12 +4,12 @@
 
 #include "persist/errorreport.h"
 
-#include <QString>
+#include <string>
 #include <cstdint>
 
 void cmdInit_Click();
 void MSComm_OnComm();
-void HandleInput(const QString& text);
+void HandleInput(const std::string& text);
 
 // Configures the serial control from the settings and opens the port, each
 // property its own step of the caller's procedure.

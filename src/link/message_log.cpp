@@ -8,6 +8,6 @@ void TrimMessageLog(const Steps& step) {
     step([] { Main().List1->removeItem(0); });
 }
 
-void AppendMessageLog(const QString& text) { Main().List1->addItem(TimestampText() + text); }
+void AppendMessageLog(const std::string& text) { Main().List1->addItem(TimestampText() + text); }
 
-QString TimestampText() { return platform::generalDate(platform::now()); }
+std::string TimestampText() { return platform::generalDate(platform::now()); }

@@ -4,7 +4,7 @@
 
 #include "persist/errorreport.h"
 
-#include <QString>
+#include <string>
 
 inline constexpr int kMessageLogLines = 13;
 
@@ -13,7 +13,7 @@ inline constexpr int kMessageLogLines = 13;
 void TrimMessageLog(const Steps& step);
 
 // Appends timestamp + text as one line.
-void AppendMessageLog(const QString& text);
+void AppendMessageLog(const std::string& text);
 
 // The timestamp text that begins message-log lines.
-QString TimestampText();
+std::string TimestampText();

@@ -7,25 +7,25 @@
 
 namespace {
 
-const QString kLatch = QStringLiteral("Latch");
+const std::string kLatch = "Latch";
 
 // Log line, command, caption, picture: the command leaves before the window
 // changes, so the line sees the press as early as possible.
 void SwitchPort(const Steps& step, int index, bool on) {
   step([&] {
-    AppendMessageLog(QStringLiteral(" Port: ") + QString::number(index + 1) +
-                     (on ? QStringLiteral(" -> ON") : QStringLiteral(" -> OFF")));
+    AppendMessageLog(" Port: " + std::to_string(index + 1) +
+                     (on ? " -> ON" : " -> OFF"));
   });
   step([&] { Main().MSComm->setOutput(SwitchCommand(index, on)); });
-  step([&] { Main().btnServer[index]->setCaption(on ? QStringLiteral("ON") : QStringLiteral("OFF")); });
+  step([&] { Main().btnServer[index]->setCaption(on ? "ON" : "OFF"); });
   step([&] {
-    Main().imgLED[index]->loadPicture(g.gAppDir + (on ? QStringLiteral("ON.gif") : QStringLiteral("OFF.gif")));
+    Main().imgLED[index]->loadPicture(g.gAppDir + (on ? "ON.gif" : "OFF.gif"));
   });
 }
 
 // The port's mode caption; "" when it cannot be read, which counts as Momentary.
-QString ReadMode(const Steps& step, int index) {
-  QString mode;
+std::string ReadMode(const Steps& step, int index) {
+  std::string mode;
   step([&] { mode = frmConfig().lblMode[index]->caption(); });
   return mode;
 }
@@ -39,7 +39,7 @@ void btnServer_MouseDown(int index) {
     SwitchPort(step, index, true);
   } else {
     // A caption that cannot be read goes on with switching off.
-    const bool isOn = step.test([&] { return Main().btnServer[index]->caption() == QStringLiteral("ON"); });
+    const bool isOn = step.test([&] { return Main().btnServer[index]->caption() == "ON"; });
     SwitchPort(step, index, !isOn);
   }
 }

@@ -4,9 +4,9 @@
 // Text that is not a number raises 13 "Type mismatch"; a number that does not
 // fit raises 6 "Overflow".
 
-#include <QString>
 #include <cstdint>
+#include <string>
 
-int16_t CInt(const QString& text);   // 16-bit
-int32_t CLng(const QString& text);   // 32-bit
-double CDbl(const QString& text);    // a number, for comparisons
+int16_t CInt(const std::string& text);   // 16-bit
+int32_t CLng(const std::string& text);   // 32-bit
+double CDbl(const std::string& text);    // a number, for comparisons

@@ -8,8 +8,6 @@
 
 #include "platform/fault.h"
 
-#include <QString>
-
 // Writes tag + number + ") - " + description + ", " + source to the day's log
 // file, with the log switch on for just that line (it is 0 afterwards).
 void ReportError(const char* tag, const platform::Fault& fault);

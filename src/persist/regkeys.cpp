@@ -9,6 +9,8 @@
 #include <array>
 #include <string>
 
+using namespace platform;  // the registry's types and functions
+
 namespace {
 
 constexpr uint32_t kLocalMachine = 0x80000002u;
@@ -21,14 +23,14 @@ HKEY rootKey(uint32_t root) { return root == kLocalMachine ? HKEY_LOCAL_MACHINE 
 
 // The text as a single-byte call receives it. Like any such call, it leaves the
 // caller's variable holding the text converted there and back.
-std::string passAnsi(QString& text) {
+std::string passAnsi(std::string& text) {
   std::string bytes = platform::toAnsi(text);
   text = platform::fromAnsi(bytes);
   return bytes;
 }
 
 // A read value as text. A 32-bit number shows unsigned, as regedit shows it.
-QString textOf(DWORD type, const std::array<BYTE, kBufferSize>& buffer) {
+std::string textOf(DWORD type, const std::array<BYTE, kBufferSize>& buffer) {
   if (type == REG_SZ || type == REG_EXPAND_SZ) {
     size_t length = 0;
     while (length < buffer.size() && buffer[length] != 0) ++length;
@@ -36,31 +38,32 @@ QString textOf(DWORD type, const std::array<BYTE, kBufferSize>& buffer) {
   }
   if (type == REG_DWORD) {
     const uint32_t number = buffer[0] | buffer[1] << 8 | buffer[2] << 16 | static_cast<uint32_t>(buffer[3]) << 24;
-    return QString::number(number);
+    return std::to_string(number);
   }
   return {};
 }
 
 // date-time + headline + LF CR LF CR + "'name' = value" (or a prefix) + LF CR.
-QString registryReport(const QString& headline, const QString& assignee, const QString& value) {
-  return platform::generalDate(platform::now()) + headline + QStringLiteral("\n\r\n\r") +
-         assignee + QStringLiteral(" = ") + value + QStringLiteral("\n\r");
+std::string registryReport(const std::string& headline, const std::string& assignee,
+                           const std::string& value) {
+  return platform::generalDate(platform::now()) + headline + "\n\r\n\r" + assignee + " = " + value +
+         "\n\r";
 }
 
 }  // namespace
 
-QString SettingsKeyPath() {
-  return QStringLiteral("SOFTWARE\\" TARNWICK_COMPANY "\\" TARNWICK_PRODUCT "\\");
+std::string SettingsKeyPath() {
+  return "SOFTWARE\\" TARNWICK_COMPANY "\\" TARNWICK_PRODUCT "\\";
 }
 
-void Registry(QString& name, QString& value) {
+void Registry(std::string& name, std::string& value) {
   const Steps step("[Registry] Error (");
   const bool writeMode = g.gUpdateMode == 1;
-  QString path;
-  QString current;
+  std::string path;
+  std::string current;
   step([&] { path = SettingsKeyPath(); });
   if (!writeMode) step([&] { current = GetKeyValue(kLocalMachine, path, name); });
-  if (step.test([&] { return current.isEmpty(); })) {
+  if (step.test([&] { return current.empty(); })) {
     step([&] { UpdateKey(kLocalMachine, path, name, value); });
     step([&] {
       g.gRegistryReport =
@@ -80,9 +83,9 @@ void Registry(QString& name, QString& value) {
   }
 }
 
-QString GetKeyValue(uint32_t root, QString& subKey, QString& name) {
+std::string GetKeyValue(uint32_t root, std::string& subKey, std::string& name) {
   const Steps step("[GetKeyValue] Error (");
-  QString result;
+  std::string result;
   HKEY key = nullptr;
   LONG rc = ERROR_INVALID_HANDLE;
   std::array<BYTE, kBufferSize> buffer{};
@@ -99,7 +102,7 @@ QString GetKeyValue(uint32_t root, QString& subKey, QString& name) {
   return result;
 }
 
-bool UpdateKey(uint32_t root, QString& subKey, QString& name, QString& value) {
+bool UpdateKey(uint32_t root, std::string& subKey, std::string& name, std::string& value) {
   const Steps step("[UpdateKey] Error (");
   bool written = false;
   HKEY key = nullptr;
@@ -113,7 +116,9 @@ bool UpdateKey(uint32_t root, QString& subKey, QString& name, QString& value) {
   });
   if (rc == ERROR_SUCCESS) {
     step([&] {
-      if (value.isEmpty()) value = QStringLiteral(" ");
+      // One blank, put in as a character: GCC 12 warns (-Wrestrict, falsely)
+      // about copying a literal into a string that may share its buffer.
+      if (value.empty()) value.assign(1, ' ');
     });
     step([&] {
       const std::string bytes = passAnsi(value);

@@ -2,30 +2,29 @@
 
 #include "persist/errorreport.h"
 #include "platform/ansi.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "shell/globals.h"
 
-#include <QDateTime>
+#include <cstdio>
 
-QString LogFileName(const QDateTime& when) {
-  return QStringLiteral("TWK") + when.toString(QStringLiteral("yyyyMMdd")) +
-         QStringLiteral(".log");
+std::string LogFileName(const platform::LocalTime& when) {
+  char day[40];
+  std::snprintf(day, sizeof day, "%04d%02d%02d", when.year, when.month, when.day);
+  return std::string("TWK") + day + ".log";
 }
 
-void WriteLog(const QString& message) {
+void WriteLog(const std::string& message) {
   if (g.gErrorLog != 1) return;
-  const QString file = LogFileName(platform::now());
+  const std::string file = LogFileName(platform::now());
   // The stamp is taken after the name: just after midnight a line may carry the
   // new date in the old day's file.
-  const QString line = platform::generalDate(platform::now()) + QStringLiteral(": ") + message;
+  const std::string line = platform::generalDate(platform::now()) + ": " + message;
   platform::appendToFile(file, platform::toAnsi(line) + "\r\n");
 }
 
 void ReportError(const char* tag, const platform::Fault& fault) {
-  const QString message = QString::fromLatin1(tag) + QString::number(fault.number) +
-                          QStringLiteral(") - ") + fault.description + QStringLiteral(", ") +
-                          fault.source;
+  const std::string message = tag + std::to_string(fault.number) + ") - " + fault.description +
+                              ", " + fault.source;
   g.gErrorLog = 1;
   WriteLog(message);
   g.gErrorLog = 0;

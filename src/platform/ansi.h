@@ -1,13 +1,13 @@
 #pragma once
-// Text as the system's single-byte code page holds it: Windows-1252.
+// Text as the system's single-byte code page holds it (Windows-1252 here).
+// Inside the program text is UTF-8.
 
-#include <QString>
 #include <string>
 
 namespace platform {
 
 // A character the code page cannot hold becomes '?'.
-std::string toAnsi(const QString& text);
-QString fromAnsi(const std::string& bytes);
+std::string toAnsi(const std::string& utf8);
+std::string fromAnsi(const std::string& bytes);
 
 }  // namespace platform

@@ -1,16 +1,16 @@
 #pragma once
 // Windows and their controls, as the program's procedures see them: captions,
 // texts, visibility, pictures, list lines and events. The toolkit behind them
-// (platform/qt) is the only code that touches Qt Widgets. Geometry is in twips
+// (a backend under platform/) is the only code that touches a window system.
+// Text is UTF-8. Geometry is in twips
 // (1/1440 inch; 15 twips to a pixel at 96 DPI).
 //
 // Operations that can fail raise platform::Fault. Events are plain callbacks
 // that the program sets; they run on the user-interface thread, one at a time.
 
-#include <QString>
-#include <QStringList>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -20,7 +20,7 @@ struct Twips {
 };
 
 struct Font {
-  QString family;
+  std::string family;
   double points = 8.25;
   bool bold = false;
   bool italic = false;
@@ -39,8 +39,8 @@ class Frame : public Control {};
 
 class CommandButton : public Control {
  public:
-  virtual QString caption() const = 0;
-  virtual void setCaption(const QString& caption) = 0;
+  virtual std::string caption() const = 0;
+  virtual void setCaption(const std::string& caption) = 0;
   // Any mouse button; the argument is 1 left, 2 right, 4 middle.
   std::function<void(int button)> onMouseDown;
   std::function<void(int button)> onMouseUp;
@@ -50,34 +50,34 @@ class CommandButton : public Control {
 
 class Label : public Control {
  public:
-  virtual QString caption() const = 0;
-  virtual void setCaption(const QString& caption) = 0;
+  virtual std::string caption() const = 0;
+  virtual void setCaption(const std::string& caption) = 0;
   std::function<void()> onClick;
   std::function<void()> onDblClick;
 };
 
 class TextBox : public Control {
  public:
-  virtual QString text() const = 0;
-  virtual void setText(const QString& text) = 0;
+  virtual std::string text() const = 0;
+  virtual void setText(const std::string& text) = 0;
 };
 
 // An editable drop-down combo box with a fixed list; the program only sets and
 // reads its text.
 class ComboBox : public Control {
  public:
-  virtual QString text() const = 0;
-  virtual void setText(const QString& text) = 0;
+  virtual std::string text() const = 0;
+  virtual void setText(const std::string& text) = 0;
 };
 
 class ListBox : public Control {
  public:
   virtual int listCount() const = 0;
-  virtual QString item(int index) const = 0;
+  virtual std::string item(int index) const = 0;
   virtual void removeItem(int index) = 0;
-  virtual void addItem(const QString& line) = 0;
+  virtual void addItem(const std::string& line) = 0;
   // Setting the text selects the matching line; "" clears the selection.
-  virtual void setText(const QString& text) = 0;
+  virtual void setText(const std::string& text) = 0;
 };
 
 class Image : public Control {
@@ -85,9 +85,9 @@ class Image : public Control {
   // Loads a picture file and shows it. The path may use "\" as separator.
   // A missing file raises 53 "File not found", an unreadable one 481 "Invalid
   // picture"; either leaves the picture as it was.
-  virtual void loadPicture(const QString& path) = 0;
+  virtual void loadPicture(const std::string& path) = 0;
   // The file of the picture shown; "" for the picture the image was made with.
-  virtual QString pictureFile() const = 0;
+  virtual std::string pictureFile() const = 0;
 };
 
 // A top-level window. Destroying it unloads it (its controls go with it); that
@@ -96,8 +96,8 @@ class Form {
  public:
   virtual ~Form() = default;
 
-  virtual void setCaption(const QString& caption) = 0;
-  virtual QString caption() const = 0;
+  virtual void setCaption(const std::string& caption) = 0;
+  virtual std::string caption() const = 0;
   // Outer size of the window, decorations included.
   virtual void setHeight(int twips) = 0;
   virtual int height() const = 0;
@@ -113,13 +113,13 @@ class Form {
   virtual bool visible() const = 0;
 
   // Controls, owned by the form. parent nullptr places them on the form.
-  virtual Frame* addFrame(Frame* parent, Twips at, const QString& caption) = 0;
-  virtual CommandButton* addCommandButton(Frame* parent, Twips at, const QString& caption,
+  virtual Frame* addFrame(Frame* parent, Twips at, const std::string& caption) = 0;
+  virtual CommandButton* addCommandButton(Frame* parent, Twips at, const std::string& caption,
                                           const Font* font = nullptr) = 0;
-  virtual Label* addLabel(Frame* parent, Twips at, const QString& caption, Align align,
+  virtual Label* addLabel(Frame* parent, Twips at, const std::string& caption, Align align,
                           const Font* font = nullptr) = 0;
-  virtual TextBox* addTextBox(Frame* parent, Twips at, const QString& text) = 0;
-  virtual ComboBox* addComboBox(Frame* parent, Twips at, const QStringList& items) = 0;
+  virtual TextBox* addTextBox(Frame* parent, Twips at, const std::string& text) = 0;
+  virtual ComboBox* addComboBox(Frame* parent, Twips at, const std::vector<std::string>& items) = 0;
   virtual ListBox* addListBox(Frame* parent, Twips at) = 0;
   // A 20 x 20 pixel picture until one is loaded.
   virtual Image* addImage(Frame* parent, Twips at) = 0;
@@ -141,7 +141,7 @@ class Toolkit {
   virtual void endProgram(int status) = 0;
 };
 
-// The toolkit in use; set once at start (platform/qt/toolkit.h installs Qt's).
+// The toolkit in use; set once at start by the backend (platform/program.h).
 Toolkit& toolkit();
 void setToolkit(Toolkit* kit);
 

@@ -2,7 +2,7 @@
 
 namespace platform {
 
-void raise(int32_t number, const QString& description, const QString& source) {
+void raise(int32_t number, const std::string& description, const std::string& source) {
   throw Fault{number, description, source};
 }
 

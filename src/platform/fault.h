@@ -3,19 +3,19 @@
 // failed: a number, a description and the name of the component that raised it.
 // Trapped procedures catch it (persist/errorreport.h), report it and go on.
 
-#include <QString>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
 struct Fault {
   int32_t number = 0;
-  QString description;
-  QString source;
+  std::string description;
+  std::string source;
 };
 
 // The source named in faults raised by the program's own steps.
-inline const QString kProgramSource = QStringLiteral("Tarnwick");
+inline constexpr const char* kProgramSource = "Tarnwick";
 
 // Fixed fault numbers, as the system has always numbered them.
 namespace faults {
@@ -35,7 +35,7 @@ inline constexpr int32_t kAccessDenied = 8011;   // permission denied opening th
 }  // namespace faults
 
 // Throws Fault{number, description, source}.
-[[noreturn]] void raise(int32_t number, const QString& description,
-                        const QString& source = kProgramSource);
+[[noreturn]] void raise(int32_t number, const std::string& description,
+                        const std::string& source = kProgramSource);
 
 }  // namespace platform

@@ -1,13 +1,13 @@
 #pragma once
 // The serial-port control: the properties and the event the program uses,
-// realised on QSerialPort. Every property set that is refused raises a Fault and
+// realised by the backend. Every property set that is refused raises a Fault and
 // keeps the previous value. Events arrive on the thread that created the
 // control (the user-interface thread), never inside one of the program's calls.
 
-#include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace platform {
 
@@ -37,8 +37,8 @@ class SerialControl {
   virtual void setHandshaking(int32_t mode) = 0;
   virtual int32_t handshaking() const = 0;
   // "speed,parity,data,stop", for example "9600,N,8,1".
-  virtual void setSettings(const QString& settings) = 0;
-  virtual QString settings() const = 0;
+  virtual void setSettings(const std::string& settings) = 0;
+  virtual std::string settings() const = 0;
   virtual void setInputLen(int16_t length) = 0;
   virtual void setRThreshold(int16_t count) = 0;
   virtual int16_t rThreshold() const = 0;
@@ -48,10 +48,11 @@ class SerialControl {
   // true opens the port named by CommPort with the configured parameters.
   virtual void setPortOpen(bool open) = 0;
   virtual bool portOpen() const = 0;
-  // Hands the characters (one byte each) to the device at once and returns.
-  virtual void setOutput(const QString& text) = 0;
-  // Every waiting character (one per byte); empties the receive buffer.
-  virtual QString input() = 0;
+  // Hands the characters to the device at once and returns. Text is UTF-8; each
+  // character U+0000 to U+00FF is one byte on the line, any other becomes '?'.
+  virtual void setOutput(const std::string& text) = 0;
+  // Every waiting byte as one character (UTF-8); empties the receive buffer.
+  virtual std::string input() = 0;
   // Code of the event being signalled.
   virtual int16_t commEvent() const = 0;
 
@@ -59,11 +60,11 @@ class SerialControl {
   std::function<void()> onComm;
 };
 
-// A control on QSerialPort. COMn is <machine folder>/dosdevices/comN when that
+// The backend's control. On Linux COMn is <machine folder>/dosdevices/comN when that
 // link exists, else /dev/ttyS<n-1>.
 std::unique_ptr<SerialControl> makeSerialControl();
 
 // The device path COMn maps to.
-QString devicePathFor(int port);
+std::string devicePathFor(int port);
 
 }  // namespace platform

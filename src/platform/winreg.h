@@ -1,13 +1,14 @@
 #pragma once
-// The five registry functions the settings store calls, with the Windows
-// contract. On Windows they are advapi32's own; elsewhere they are emulated over
-// one REGEDIT4 file, <machine folder>/registry.reg (platform/machine.h).
-// This header is free of Qt so the same registry cases build for both.
+// The five registry functions the settings store calls, with advapi32's names
+// and contract, declared without any system header. The Windows backend
+// forwards them to advapi32 (platform/windows/winreg_win32.cpp); the Linux one
+// emulates them over one REGEDIT4 file, <machine folder>/registry.reg
+// (platform/linux/winreg_emu.cpp). They live in namespace platform so that a
+// backend file may include <windows.h> beside this header, after it.
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <cstdint>
+
+namespace platform {
 
 using LONG = int32_t;
 using DWORD = uint32_t;
@@ -18,7 +19,8 @@ using LPCSTR = const char*;
 using LPSTR = char*;
 using LPBYTE = BYTE*;
 using LPDWORD = DWORD*;
-using HKEY = struct HKEY__*;
+struct HKEY__;
+using HKEY = HKEY__*;
 using PHKEY = HKEY*;
 
 struct SECURITY_ATTRIBUTES {
@@ -28,7 +30,9 @@ struct SECURITY_ATTRIBUTES {
 };
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
-#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000002u)))
+// The value Windows gives it: the 32-bit handle 0x80000002, sign-extended.
+inline const HKEY HKEY_LOCAL_MACHINE =
+    reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(0x80000002u)));
 
 inline constexpr LONG ERROR_SUCCESS = 0;
 inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;
@@ -77,4 +81,5 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
                     const BYTE* data, DWORD size);
 
 LONG RegCloseKey(HKEY key);
-#endif
+
+}  // namespace platform

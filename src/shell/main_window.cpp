@@ -12,30 +12,30 @@ namespace {
 
 std::unique_ptr<MainWindow> gMain;
 
-const QString kWebAddress = QStringLiteral("www.tarnwick.example");
+const std::string kWebAddress = "www.tarnwick.example";
 
 // Creates the window and its controls, hidden, in creation order.
 void BuildMain(MainWindow& w) {
   using platform::Twips;
   w.form = platform::toolkit().newForm();
   platform::Form& f = *w.form;
-  w.cmdInit = f.addCommandButton(nullptr, Twips{2040, 2520, 1335, 375}, QStringLiteral("Initialize MCU"));
+  w.cmdInit = f.addCommandButton(nullptr, Twips{2040, 2520, 1335, 375}, "Initialize MCU");
   w.cmdInit->setVisible(false);
   w.MSComm = platform::makeSerialControl();
-  w.Frame2 = f.addFrame(nullptr, Twips{120, 2880, 5175, 3015}, QStringLiteral("Message Log"));
+  w.Frame2 = f.addFrame(nullptr, Twips{120, 2880, 5175, 3015}, "Message Log");
   w.List1 = f.addListBox(w.Frame2, Twips{120, 240, 4935, 2595});
-  w.btnConfigure = f.addCommandButton(nullptr, Twips{120, 2160, 1335, 375}, QStringLiteral("Configure"));
-  w.btnExit = f.addCommandButton(nullptr, Twips{3960, 2160, 1335, 375}, QStringLiteral("Exit"));
-  w.Frame1 = f.addFrame(nullptr, Twips{120, 0, 5175, 2055}, QStringLiteral("Ports"));
-  const platform::Font buttonFont{QStringLiteral("MS Sans Serif"), 8.25, true, false};
+  w.btnConfigure = f.addCommandButton(nullptr, Twips{120, 2160, 1335, 375}, "Configure");
+  w.btnExit = f.addCommandButton(nullptr, Twips{3960, 2160, 1335, 375}, "Exit");
+  w.Frame1 = f.addFrame(nullptr, Twips{120, 0, 5175, 2055}, "Ports");
+  const platform::Font buttonFont{"MS Sans Serif", 8.25, true, false};
   for (int i = 0; i < kPorts; ++i) {
     const int left = 960 * i;
-    w.btnServer[i] = f.addCommandButton(w.Frame1, Twips{240 + left, 1080, 855, 735}, QStringLiteral("OFF"), &buttonFont);
+    w.btnServer[i] = f.addCommandButton(w.Frame1, Twips{240 + left, 1080, 855, 735}, "OFF", &buttonFont);
     w.imgLED[i] = f.addImage(w.Frame1, Twips{480 + left, 600, 300, 300});
     w.lblServer[i] = f.addLabel(w.Frame1, Twips{240 + left, 240, 855, 255},
-                                QStringLiteral("Server ") + QString::number(i + 1), platform::Align::Center);
+                                "Server " + std::to_string(i + 1), platform::Align::Center);
   }
-  const platform::Font webFont{QStringLiteral("Comic Sans MS"), 8.25, true, true};
+  const platform::Font webFont{"Comic Sans MS", 8.25, true, true};
   w.Label1 = f.addLabel(nullptr, Twips{1560, 2160, 2295, 255}, kWebAddress, platform::Align::Center, &webFont);
 
   std::vector<platform::Control*> order(w.btnServer.begin(), w.btnServer.end());
@@ -58,8 +58,8 @@ void BuildMain(MainWindow& w) {
 
 // Reads a serial setting (created with the current text when missing) into its
 // global. Each action is its own step.
-void ReadSerialSetting(const Steps& step, const char* name, QString& setting) {
-  step([&] { g.gKeyName = QString::fromLatin1(name); });
+void ReadSerialSetting(const Steps& step, const char* name, std::string& setting) {
+  step([&] { g.gKeyName = name; });
   step([&] { g.gKeyValue = setting; });
   step([] { Registry(g.gKeyName, g.gKeyValue); });
   step([&] { setting = g.gKeyValue; });
@@ -87,51 +87,51 @@ void Form_Load() {
   const Steps step("[Form_Load] Error (");
   MainWindow& w = Main();
   step([&] {
-    w.form->setCaption(QStringLiteral("Tarnwick - V") + QString::number(TARNWICK_VERSION_MAJOR) +
-                       QStringLiteral(".") + QString::number(TARNWICK_VERSION_MINOR));
+    w.form->setCaption("Tarnwick - V" + std::to_string(TARNWICK_VERSION_MAJOR) +
+                       "." + std::to_string(TARNWICK_VERSION_MINOR));
   });
-  step([] { g.gCommPort = QStringLiteral("1"); });
-  step([] { g.gCommSpeed = QStringLiteral("9600"); });
-  step([] { g.gFlowControl = QStringLiteral("0"); });
-  step([] { g.gParity = QStringLiteral("N"); });
-  step([] { g.gDataBits = QStringLiteral("8"); });
-  step([] { g.gStopBits = QStringLiteral("1"); });
+  step([] { g.gCommPort = "1"; });
+  step([] { g.gCommSpeed = "9600"; });
+  step([] { g.gFlowControl = "0"; });
+  step([] { g.gParity = "N"; });
+  step([] { g.gDataBits = "8"; });
+  step([] { g.gStopBits = "1"; });
   step([] { g.gUpdateMode = 0; });
   step([] { g.gInitVisible = 0; });
   step([&] { w.form->setHeight(kCompactHeight); });
   step([&] { w.form->setWidth(kMainWidth); });
-  step([] { g.gAppDir = platform::programDirectory() + QStringLiteral("\\"); });
+  step([] { g.gAppDir = platform::programDirectory() + "\\"; });
   for (int i = 0; i < kPorts; ++i)
-    step([&] { w.imgLED[i]->loadPicture(g.gAppDir + QStringLiteral("OFF.gif")); });
-  step([&] { w.List1->setText(QString()); });
+    step([&] { w.imgLED[i]->loadPicture(g.gAppDir + "OFF.gif"); });
+  step([&] { w.List1->setText(""); });
   step([] { frmConfig(); });  // loads the dialog, hidden, running its own load step
 
   for (int i = 0; i < kPorts; ++i) {
-    const QString n = QString::number(i + 1);
-    step([&] { g.gKeyName = QStringLiteral("Port ") + n; });
-    step([&] { g.gKeyValue = QStringLiteral("Server ") + n; });
+    const std::string n = std::to_string(i + 1);
+    step([&] { g.gKeyName = "Port " + n; });
+    step([&] { g.gKeyValue = "Server " + n; });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
     step([&] { frmConfig().txtServer[i]->setText(g.gKeyValue); });
     step([&] { w.lblServer[i]->setCaption(g.gKeyValue); });
   }
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = QStringLiteral("Port ") + QString::number(i + 1) + QStringLiteral(" Mode"); });
-    step([&] { g.gKeyValue = QString::number(g.gPortMode[i]); });
+    step([&] { g.gKeyName = "Port " + std::to_string(i + 1) + " Mode"; });
+    step([&] { g.gKeyValue = std::to_string(g.gPortMode[i]); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
     step([&] { g.gPortMode[i] = CInt(g.gKeyValue); });
     if (step.test([] { return CDbl(g.gKeyValue) == 0; }))
-      step([&] { frmConfig().lblMode[i]->setCaption(QStringLiteral("Momentary")); });
+      step([&] { frmConfig().lblMode[i]->setCaption("Momentary"); });
     else
-      step([&] { frmConfig().lblMode[i]->setCaption(QStringLiteral("Latch")); });
+      step([&] { frmConfig().lblMode[i]->setCaption("Latch"); });
   }
 
-  step([] { g.gKeyName = QStringLiteral("Error Log"); });
-  step([] { g.gKeyValue = QStringLiteral("0"); });
+  step([] { g.gKeyName = "Error Log"; });
+  step([] { g.gKeyValue = "0"; });
   step([] { Registry(g.gKeyName, g.gKeyValue); });
   step([] { g.gErrorLog = CInt(g.gKeyValue); });
 
   ReadSerialSetting(step, "Comm Port", g.gCommPort);
-  step([&] { frmConfig().PortComboBox->setText(QStringLiteral("COM") + g.gCommPort); });
+  step([&] { frmConfig().PortComboBox->setText("COM" + g.gCommPort); });
   ReadSerialSetting(step, "Comm Speed", g.gCommSpeed);
   step([&] { frmConfig().SpeedComboBox->setText(g.gCommSpeed); });
   ReadSerialSetting(step, "Flow Control", g.gFlowControl);

@@ -28,7 +28,7 @@ TEST(DialogLoad, UnknownParityAndFlowLeaveTheirBoxesEmptyWithoutReports) {
   reloadDialog();
   EXPECT_EQ(frmConfig().Parity->text(), "");
   EXPECT_EQ(frmConfig().FlowControl->text(), "");
-  EXPECT_TRUE(p.reports().isEmpty());
+  EXPECT_TRUE(p.reports().empty());
 }
 
 TEST(DialogLoad, NonNumericFlowControlGivesThreeReportsAndShowsRtsCts) {
@@ -37,7 +37,7 @@ TEST(DialogLoad, NonNumericFlowControlGivesThreeReportsAndShowsRtsCts) {
   g.gFlowControl = "x";
   reloadDialog();
   EXPECT_EQ(frmConfig().FlowControl->text(), "2 - RTS/CTS");
-  EXPECT_EQ(p.reports(), QStringList(3, "[Form_Load] Error (13) - Type mismatch, Tarnwick"));
+  EXPECT_EQ(p.reports(), std::vector<std::string>(3, "[Form_Load] Error (13) - Type mismatch, Tarnwick"));
 }
 
 TEST(DialogLoad, MissingNameIsCreatedWithItsDefaultAndShownOnBothWindows) {
@@ -59,7 +59,7 @@ TEST(DialogLoad, MissingModeIsCreatedFromTheCurrentMode) {
   p.writeSettings({"\"Port 1 Mode\"=\"0\""});
   reloadDialog();
   EXPECT_EQ(p.stored("Port 2 Mode"), "1");
-  const QStringList captions = {"Momentary", "Latch", "Momentary", "Momentary", "Latch"};
+  const std::vector<std::string> captions = {"Momentary", "Latch", "Momentary", "Momentary", "Latch"};
   for (int i = 0; i < kPorts; ++i) EXPECT_EQ(frmConfig().lblMode[i]->caption(), captions[i]) << i;
 }
 

@@ -42,7 +42,7 @@ TEST(Save, NothingChangedWritesNamesAndModesOnlyAndReopensWithTheSameSettings) {
   EXPECT_TRUE(Main().MSComm->portOpen());
   EXPECT_EQ(Main().MSComm->settings(), "9600,N,8,1");
   EXPECT_EQ(Main().MSComm->rThreshold(), 8);
-  EXPECT_TRUE(p.reports().isEmpty()) << p.reports().join('\n').toStdString();
+  EXPECT_TRUE(p.reports().empty()) << joined(p.reports(), "\n");
 }
 
 TEST(Save, OnlyTheChangedSpeedIsWrittenAndTheLineRunsAtIt) {
@@ -75,7 +75,7 @@ TEST_P(SaveFlowControl, SetsHandshakingAndRts) {
   save();
   EXPECT_EQ(Main().MSComm->handshaking(), GetParam().handshaking);
   EXPECT_EQ(Main().MSComm->rtsEnable(), GetParam().rts);
-  EXPECT_EQ(p.stored("Flow Control"), QString::number(GetParam().handshaking));
+  EXPECT_EQ(p.stored("Flow Control"), std::to_string(GetParam().handshaking));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SaveFlowControl,
@@ -176,7 +176,7 @@ TEST(Save, PortTextEndingInNoDigitIsStoredReportedAndKeepsTheOldPort) {
   EXPECT_EQ(p.stored("Comm Port"), "X");
   EXPECT_EQ(g.gCommPort, "X");
   EXPECT_EQ(Main().MSComm->commPort(), 1);
-  EXPECT_EQ(p.reports(), QStringList({"[btnSave_Click] Error (13) - Type mismatch, Tarnwick"}));
+  EXPECT_EQ(p.reports(), std::vector<std::string>({"[btnSave_Click] Error (13) - Type mismatch, Tarnwick"}));
   EXPECT_TRUE(Main().MSComm->portOpen());
 }
 
@@ -189,8 +189,8 @@ TEST(Save, RefusedOpenIsReportedTheDialogClosesAndTheNextSaveOpens) {
   save();
   EXPECT_FALSE(ConfigLoaded());
   EXPECT_FALSE(Main().MSComm->portOpen());
-  ASSERT_EQ(p.reports().size(), 1);
-  EXPECT_TRUE(p.reports()[0].startsWith("[btnSave_Click] Error ("));
+  ASSERT_EQ(p.reports().size(), 1u);
+  EXPECT_TRUE(p.reports()[0].starts_with("[btnSave_Click] Error ("));
   openDialog();
   frmConfig().PortComboBox->setText("COM1");
   save();

@@ -19,8 +19,8 @@ class ScriptedControl : public platform::SerialControl {
   int16_t commPort() const override { return 1; }
   void setHandshaking(int32_t) override {}
   int32_t handshaking() const override { return 0; }
-  void setSettings(const QString&) override {}
-  QString settings() const override { return {}; }
+  void setSettings(const std::string&) override {}
+  std::string settings() const override { return {}; }
   void setInputLen(int16_t) override {}
   void setRThreshold(int16_t) override {}
   int16_t rThreshold() const override { return 3; }
@@ -29,11 +29,11 @@ class ScriptedControl : public platform::SerialControl {
   bool rtsEnable() const override { return false; }
   void setPortOpen(bool) override {}
   bool portOpen() const override { return true; }
-  void setOutput(const QString&) override {}
-  QString input() override {
+  void setOutput(const std::string&) override {}
+  std::string input() override {
     ++reads;
     if (inputFaults) platform::raise(8018, "Operation valid only when the port is open", "MSComm");
-    return QStringLiteral("XYZ");
+    return "XYZ";
   }
   int16_t commEvent() const override { return event; }
 };
@@ -57,12 +57,12 @@ TEST_F(LineEvents, LineErrorsAndStatusChangesWriteNothing) {
   }
   EXPECT_EQ(scripted->reads, 0);
   EXPECT_EQ(Main().List1->listCount(), 0);
-  EXPECT_TRUE(program.reports().isEmpty());
+  EXPECT_TRUE(program.reports().empty());
 }
 
 TEST_F(LineEvents, ReceiveEventLogsWhatTheReadReturned) {
   MSComm_OnComm();
-  EXPECT_EQ(program.messageLog(), QStringList({" Received: ----> OK - XYZ"}));
+  EXPECT_EQ(program.messageLog(), std::vector<std::string>({" Received: ----> OK - XYZ"}));
 }
 
 TEST_F(LineEvents, FailedReadIsReportedAndLogsNoLine) {
@@ -70,7 +70,7 @@ TEST_F(LineEvents, FailedReadIsReportedAndLogsNoLine) {
   MSComm_OnComm();
   EXPECT_EQ(Main().List1->listCount(), 0);
   EXPECT_EQ(program.reports(),
-            QStringList({"[MSComm_OnComm] Error (8018) - Operation valid only when the port is open, MSComm"}));
+            std::vector<std::string>({"[MSComm_OnComm] Error (8018) - Operation valid only when the port is open, MSComm"}));
 }
 
 }  // namespace

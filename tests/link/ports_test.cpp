@@ -9,6 +9,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 QWidget* button(int index) { return widgetOf(Main().btnServer[index]); }
@@ -27,7 +29,7 @@ void showExtended() {
 }
 
 void fillLog(int lines) {
-  for (int i = 0; i < lines; ++i) Main().List1->addItem(QString("old %1").arg(i));
+  for (int i = 0; i < lines; ++i) Main().List1->addItem("old " + std::to_string(i));
 }
 
 TEST(PortButtons, MomentaryPortOneSendsOnThenOffAndNothingElse) {
@@ -36,12 +38,12 @@ TEST(PortButtons, MomentaryPortOneSendsOnThenOffAndNothingElse) {
   press(0);
   EXPECT_EQ(p.line->read(100, 3), QByteArray("\x50\x30\x31"));
   EXPECT_EQ(Main().btnServer[0]->caption(), "ON");
-  EXPECT_TRUE(Main().imgLED[0]->pictureFile().endsWith("ON.gif"));
+  EXPECT_TRUE(Main().imgLED[0]->pictureFile().ends_with("ON.gif"));
   release(0);
   EXPECT_EQ(p.line->read(100), QByteArray("\x50\x30\x30"));
   EXPECT_EQ(Main().btnServer[0]->caption(), "OFF");
-  EXPECT_TRUE(Main().imgLED[0]->pictureFile().endsWith("OFF.gif"));
-  EXPECT_EQ(p.messageLog(), QStringList({" Port: 1 -> ON", " Port: 1 -> OFF"}));
+  EXPECT_TRUE(Main().imgLED[0]->pictureFile().ends_with("OFF.gif"));
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({" Port: 1 -> ON", " Port: 1 -> OFF"}));
 }
 
 TEST(PortButtons, EachPortSendsItsIndexDigit) {
@@ -54,7 +56,7 @@ TEST(PortButtons, EachPortSendsItsIndexDigit) {
     const QByteArray expected = "P" + digit + "1" + "P" + digit + "0";
     EXPECT_EQ(p.line->read(100, 6), expected) << i;
   }
-  EXPECT_EQ(p.messageLog().last(), " Port: 5 -> OFF");
+  EXPECT_EQ(p.messageLog().back(), " Port: 5 -> OFF");
 }
 
 TEST(PortButtons, LatchTogglesOnPressAndReleasesSendNothing) {
@@ -69,7 +71,7 @@ TEST(PortButtons, LatchTogglesOnPressAndReleasesSendNothing) {
   release(0);
   EXPECT_EQ(p.line->read(100), QByteArray("P00"));
   EXPECT_EQ(Main().btnServer[0]->caption(), "OFF");
-  EXPECT_EQ(p.messageLog(), QStringList({" Port: 1 -> ON", " Port: 1 -> OFF"}));
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({" Port: 1 -> ON", " Port: 1 -> OFF"}));
 }
 
 TEST(PortButtons, RightAndMiddleButtonsActLikeTheLeft) {
@@ -113,7 +115,7 @@ TEST_P(MessageLogTrim, NeverHoldsMoreThanThirteenLines) {
   fillLog(c.before);
   press(2);
   EXPECT_EQ(Main().List1->listCount(), c.afterPress);
-  EXPECT_EQ(p.messageLog().last(), " Port: 3 -> ON");
+  EXPECT_EQ(p.messageLog().back(), " Port: 3 -> ON");
   release(2);
   EXPECT_EQ(Main().List1->listCount(), c.afterRelease);
   if (c.before == 13) {
@@ -132,22 +134,22 @@ TEST(PortButtons, ClosedPortStillLogsAndShowsOnWithOneReport) {
   p.start();
   Main().MSComm->setPortOpen(false);
   press(0);
-  EXPECT_EQ(p.messageLog(), QStringList({" Port: 1 -> ON"}));
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({" Port: 1 -> ON"}));
   EXPECT_EQ(Main().btnServer[0]->caption(), "ON");
-  EXPECT_TRUE(Main().imgLED[0]->pictureFile().endsWith("ON.gif"));
-  const QStringList reports = p.reports();
-  ASSERT_EQ(reports.size(), 1);
-  EXPECT_TRUE(reports[0].startsWith("[btnServer_MouseDown] Error (8018) - ")) << reports[0].toStdString();
+  EXPECT_TRUE(Main().imgLED[0]->pictureFile().ends_with("ON.gif"));
+  const std::vector<std::string> reports = p.reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_TRUE(reports[0].starts_with("[btnServer_MouseDown] Error (8018) - ")) << reports[0];
 }
 
 TEST(PortButtons, MissingOnPictureIsReportedAndTheLedStays) {
   Program p;
   p.start();
-  QFile::remove(p.appDir() + "/ON.gif");
+  std::filesystem::remove(p.appDir() + "/ON.gif");
   press(3);
   EXPECT_EQ(Main().btnServer[3]->caption(), "ON");
-  EXPECT_TRUE(Main().imgLED[3]->pictureFile().endsWith("OFF.gif"));
-  EXPECT_EQ(p.reports(), QStringList({"[btnServer_MouseDown] Error (53) - File not found, Tarnwick"}));
+  EXPECT_TRUE(Main().imgLED[3]->pictureFile().ends_with("OFF.gif"));
+  EXPECT_EQ(p.reports(), std::vector<std::string>({"[btnServer_MouseDown] Error (53) - File not found, Tarnwick"}));
   EXPECT_EQ(p.line->read(100), QByteArray("P31"));
 }
 
@@ -198,9 +200,9 @@ TEST(Initialize, SendsP90AndChangesNoCaptionOrPicture) {
   clickOn(widgetOf(Main().cmdInit));
   EXPECT_EQ(p.line->read(100), QByteArray("\x50\x39\x30"));
   EXPECT_EQ(Main().btnServer[0]->caption(), "ON");
-  EXPECT_TRUE(Main().imgLED[0]->pictureFile().endsWith("ON.gif"));
+  EXPECT_TRUE(Main().imgLED[0]->pictureFile().ends_with("ON.gif"));
   EXPECT_EQ(Main().List1->listCount(), 13);
-  EXPECT_EQ(p.messageLog().last(), " MCU -> Initialize");
+  EXPECT_EQ(p.messageLog().back(), " MCU -> Initialize");
   clickOn(widgetOf(Main().cmdInit));
   EXPECT_EQ(Main().List1->listCount(), 13);
 }
@@ -211,9 +213,9 @@ TEST(Initialize, ClosedPortKeepsTheLineAndReportsUnderItsTag) {
   showExtended();
   Main().MSComm->setPortOpen(false);
   clickOn(widgetOf(Main().cmdInit));
-  EXPECT_EQ(p.messageLog(), QStringList({" MCU -> Initialize"}));
-  ASSERT_EQ(p.reports().size(), 1);
-  EXPECT_TRUE(p.reports()[0].startsWith("[btnInit_Click] Error (8018) - "));
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({" MCU -> Initialize"}));
+  ASSERT_EQ(p.reports().size(), 1u);
+  EXPECT_TRUE(p.reports()[0].starts_with("[btnInit_Click] Error (8018) - "));
 }
 
 }  // namespace

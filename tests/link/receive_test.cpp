@@ -8,7 +8,7 @@
 
 namespace {
 
-const QString kLabel = " Received: ----> OK - ";
+const std::string kLabel = " Received: ----> OK - ";
 
 TEST(Receive, TwoCharactersWaitAndTheThirdBringsOneLineWithAllThree) {
   Program p;
@@ -18,7 +18,7 @@ TEST(Receive, TwoCharactersWaitAndTheThirdBringsOneLineWithAllThree) {
   EXPECT_EQ(Main().List1->listCount(), 0);
   p.line->write("\r");
   pumpEvents(60);
-  EXPECT_EQ(p.messageLog(), QStringList({kLabel + "OK\r"}));  // the CR is kept in the line
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({kLabel + "OK\r"}));  // the CR is kept in the line
 }
 
 TEST(Receive, TwoAnswersBeforeTheEventComeOutAsOneLine) {
@@ -26,7 +26,7 @@ TEST(Receive, TwoAnswersBeforeTheEventComeOutAsOneLine) {
   p.start();
   p.line->write("P01 OK\r\nP00 OK\r\n");
   pumpEvents(60);
-  EXPECT_EQ(p.messageLog(), QStringList({kLabel + "P01 OK\r\nP00 OK\r\n"}));
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({kLabel + "P01 OK\r\nP00 OK\r\n"}));
 }
 
 TEST(Receive, BoardFailureTextGetsTheSameOkLabel) {
@@ -34,7 +34,7 @@ TEST(Receive, BoardFailureTextGetsTheSameOkLabel) {
   p.start();
   p.line->write("ERR bad command\r\n");
   pumpEvents(60);
-  EXPECT_EQ(p.messageLog(), QStringList({kLabel + "ERR bad command\r\n"}));
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({kLabel + "ERR bad command\r\n"}));
 }
 
 TEST(Receive, AfterASaveSevenCharactersWaitForTheEighth) {
@@ -49,18 +49,18 @@ TEST(Receive, AfterASaveSevenCharactersWaitForTheEighth) {
   EXPECT_EQ(Main().List1->listCount(), 0);
   p.line->write("8");
   pumpEvents(60);
-  EXPECT_EQ(p.messageLog(), QStringList({kLabel + "12345678"}));
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({kLabel + "12345678"}));
 }
 
 TEST(Receive, FullLogDropsTheOldestLine) {
   Program p;
   p.start();
-  for (int i = 0; i < 13; ++i) Main().List1->addItem(QString("old %1").arg(i));
+  for (int i = 0; i < 13; ++i) Main().List1->addItem("old " + std::to_string(i));
   p.line->write("abc");
   pumpEvents(60);
   EXPECT_EQ(Main().List1->listCount(), 13);
-  EXPECT_EQ(p.messageLog().first(), "old 1");
-  EXPECT_EQ(p.messageLog().last(), kLabel + "abc");
+  EXPECT_EQ(p.messageLog().front(), "old 1");
+  EXPECT_EQ(p.messageLog().back(), kLabel + "abc");
 }
 
 TEST(Receive, NulAndHighBytesArriveUnchanged) {
@@ -69,7 +69,7 @@ TEST(Receive, NulAndHighBytesArriveUnchanged) {
   p.line->write(QByteArray("a\0\xff", 3));
   pumpEvents(60);
   ASSERT_EQ(Main().List1->listCount(), 1);
-  EXPECT_TRUE(Main().List1->item(0).endsWith(kLabel + QString::fromLatin1("a\0\xff", 3)));
+  EXPECT_TRUE(Main().List1->item(0).ends_with(kLabel + latin1ToUtf8(std::string("a\0\xff", 3))));
 }
 
 TEST(Receive, UnpluggedDeviceClosesThePortAndPressesStillLog) {
@@ -79,9 +79,9 @@ TEST(Receive, UnpluggedDeviceClosesThePortAndPressesStillLog) {
   pumpEvents(100);
   EXPECT_FALSE(Main().MSComm->portOpen());
   pressOn(widgetOf(Main().btnServer[0]));
-  EXPECT_EQ(p.messageLog(), QStringList({" Port: 1 -> ON"}));
-  ASSERT_EQ(p.reports().size(), 1);
-  EXPECT_TRUE(p.reports()[0].startsWith("[btnServer_MouseDown] Error (8018) - "));
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({" Port: 1 -> ON"}));
+  ASSERT_EQ(p.reports().size(), 1u);
+  EXPECT_TRUE(p.reports()[0].starts_with("[btnServer_MouseDown] Error (8018) - "));
 }
 
 }  // namespace

@@ -3,16 +3,17 @@
 // second writer.
 #include "persist/regkeys.h"
 #include "platform/clock.h"
-#include "platform/regfile.h"
+#include "platform/linux/regfile.h"
 #include "platform/winreg.h"
 #include "shell/globals.h"
 #include "support/machine.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
+#include "support/child.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 #include <fstream>
 #include <iostream>
@@ -21,11 +22,13 @@
 
 namespace {
 
+using platform::REG_SZ;
+
 const std::string kSettingsKey =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\" TARNWICK_COMPANY "\\" TARNWICK_PRODUCT;
 
 // Reads a setting the way start-up does: name and default in, value out.
-QString readSetting(const QString& name, const QString& fallback) {
+std::string readSetting(const std::string& name, const std::string& fallback) {
   g.gUpdateMode = 0;
   g.gKeyName = name;
   g.gKeyValue = fallback;
@@ -34,7 +37,7 @@ QString readSetting(const QString& name, const QString& fallback) {
 }
 
 // Writes a setting the way the configuration dialog saves it.
-QString writeSetting(const QString& name, const QString& value) {
+std::string writeSetting(const std::string& name, const std::string& value) {
   g.gUpdateMode = 1;
   g.gKeyName = name;
   g.gKeyValue = value;
@@ -62,9 +65,9 @@ regfile::Value text(const std::string& name, const std::string& data) {
   return regfile::Value{name, REG_SZ, data + '\0'};
 }
 
-ino_t inodeOf(const QString& path) {
+ino_t inodeOf(const std::string& path) {
   struct stat st {};
-  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 class RegKeys : public ::testing::Test {
@@ -72,7 +75,7 @@ class RegKeys : public ::testing::Test {
   void SetUp() override { g = Globals{}; }
   void TearDown() override {
     // A failed registry call is never an error report.
-    EXPECT_EQ(machine.logLines(), QStringList());
+    EXPECT_EQ(machine.logLines(), std::vector<std::string>());
     platform::setClockForTesting({});
     g = Globals{};
   }
@@ -90,7 +93,7 @@ TEST_F(RegKeys, FirstReadOnAnEmptyFolderCreatesKeyAndValueWithTheDefault) {
 }
 
 TEST_F(RegKeys, FirstReadWithoutAMachineFolderMakesIt) {
-  ASSERT_TRUE(QDir(machine.root() + "/data").removeRecursively());
+  ASSERT_GT(std::filesystem::remove_all(machine.root() + "/data"), 0u);
   EXPECT_EQ(readSetting("Parity Control", "N"), "N");
   EXPECT_EQ(stored(machine, "Parity Control"), text("Parity Control", "N"));
 }
@@ -102,7 +105,7 @@ TEST_F(RegKeys, TheKeyPathEndsWithABackslash) {
 struct StoredForm {
   const char* name;
   std::string line;      // the value as the file holds it, after "Comm Speed"=
-  QString expected;      // what a read with the default "9600" returns
+  std::string expected;  // what a read with the default "9600" returns
   bool replaced;         // true when the read writes the default over it
 };
 
@@ -127,8 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
         StoredForm{"HandWrittenNumber", "dword:00002580", "9600", false},
         StoredForm{"NumberWithTheTopBitShownUnsigned", "dword:ffffffff", "4294967295", false},
         StoredForm{"ExpandableTextUnexpanded", "hex(2):25,50,41,54,48,25,00", "%PATH%", false},
-        StoredForm{"Windows1252Bytes", "\"\x80\xe9\"", QString::fromUtf8("€é"), false},
-        StoredForm{"Text1023Bytes", "\"" + std::string(1023, 'a') + "\"", QString(1023, 'a'), false},
+        StoredForm{"Windows1252Bytes", "\"\x80\xe9\"", "€é", false},
+        StoredForm{"Text1023Bytes", "\"" + std::string(1023, 'a') + "\"", std::string(1023, 'a'), false},
         StoredForm{"Text1024BytesFillsTheBuffer", "\"" + std::string(1024, 'a') + "\"", "9600", true},
         StoredForm{"Text2000Bytes", "\"" + std::string(2000, 'a') + "\"", "9600", true},
         StoredForm{"EmptyText", "\"\"", "9600", true},
@@ -163,19 +166,19 @@ TEST_F(RegKeys, WriteModeReplacesANumberWithText) {
 }
 
 TEST_F(RegKeys, ACharacterOutsideWindows1252ComesBackAsAQuestionMark) {
-  EXPECT_EQ(readSetting(QString::fromUtf8("Port ☃"), QString::fromUtf8("Server ☃")), "Server ?");
+  EXPECT_EQ(readSetting("Port ☃", "Server ☃"), "Server ?");
   EXPECT_EQ(g.gKeyName, "Port ?");
   EXPECT_EQ(stored(machine, "Port ?"), text("Port ?", "Server ?"));
 
-  EXPECT_EQ(writeSetting("Port 1", QString::fromUtf8("Zoë € Ω")), QString::fromUtf8("Zoë € ?"));
+  EXPECT_EQ(writeSetting("Port 1", "Zoë € Ω"), "Zoë € ?");
   EXPECT_EQ(stored(machine, "Port 1"), text("Port 1", "Zo\xEB \x80 ?"));
-  EXPECT_EQ(readSetting("Port 1", "x"), QString::fromUtf8("Zoë € ?"));
+  EXPECT_EQ(readSetting("Port 1", "x"), "Zoë € ?");
 }
 
 TEST_F(RegKeys, TheReportSaysWhatTheCallDid) {
-  const QDateTime when(QDate(2024, 1, 31), QTime(13, 5, 9));
+  const platform::LocalTime when{2024, 1, 31, 13, 5, 9};
   platform::setClockForTesting([when] { return when; });
-  const QString stamp = platform::generalDate(when);
+  const std::string stamp = platform::generalDate(when);
 
   readSetting("Data Bits", "8");
   EXPECT_EQ(g.gRegistryReport,
@@ -191,14 +194,14 @@ TEST_F(RegKeys, TheReportSaysWhatTheCallDid) {
 }
 
 TEST_F(RegKeys, GetKeyValueAndUpdateKeyWorkOnAnyKeyPath) {
-  QString path = "SOFTWARE\\Elsewhere\\";
-  QString name = "A";
-  QString value = "";
+  std::string path = "SOFTWARE\\Elsewhere\\";
+  std::string name = "A";
+  std::string value = "";
   EXPECT_EQ(GetKeyValue(0x80000002u, path, name), "");
   EXPECT_TRUE(UpdateKey(0x80000002u, path, name, value));
   EXPECT_EQ(value, " ");
   EXPECT_EQ(GetKeyValue(0x80000002u, path, name), " ");
-  QString otherRoot = "x";
+  std::string otherRoot = "x";
   EXPECT_FALSE(UpdateKey(0x80000001u, path, name, otherRoot));
 }
 
@@ -212,28 +215,25 @@ struct Unwritable {
 
 // The lock file cannot be opened for writing, so no writer can take the lock.
 bool lockIsAFolder(const TempMachine& m) {
-  return QDir().mkpath(m.machineFolder() + "/registry.reg.lock");
+  return std::filesystem::create_directories(m.machineFolder() + "/registry.reg.lock");
 }
 
 // The machine folder lies under a regular file: it can neither exist nor be made.
 bool folderUnderAFile(const TempMachine& m) {
-  QFile plain(m.root() + "/plain");
-  if (!plain.open(QIODevice::WriteOnly)) return false;
-  qputenv("XDG_DATA_HOME", QFile::encodeName(plain.fileName()));
-  return true;
+  const std::string plain = m.root() + "/plain";
+  if (!std::ofstream(plain)) return false;
+  return ::setenv("XDG_DATA_HOME", plain.c_str(), 1) == 0;
 }
 
 // Plain file modes, which refuse only users other than root.
 bool folderReadOnly(const TempMachine& m) {
-  return ::geteuid() != 0 &&
-         QFile::setPermissions(m.machineFolder(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  return ::geteuid() != 0 && ::chmod(m.machineFolder().c_str(), S_IRUSR | S_IXUSR) == 0;
 }
 
 class RegKeysUnwritable : public RegKeys, public ::testing::WithParamInterface<Unwritable> {
  protected:
   void TearDown() override {
-    QFile::setPermissions(machine.machineFolder(),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    ::chmod(machine.machineFolder().c_str(), S_IRUSR | S_IWUSR | S_IXUSR);
     RegKeys::TearDown();
   }
 };
@@ -247,7 +247,7 @@ TEST_P(RegKeysUnwritable, EveryReadGivesTheDefaultAndNothingIsStored) {
     EXPECT_EQ(readSetting("Stop Bits", "1"), "1");
   }
   EXPECT_EQ(writeSetting("Comm Speed", "300"), "300");
-  QString path = SettingsKeyPath(), name = "Comm Speed", value = "300";
+  std::string path = SettingsKeyPath(), name = "Comm Speed", value = "300";
   EXPECT_FALSE(UpdateKey(0x80000002u, path, name, value));
   EXPECT_EQ(machine.readRegistry(), before);
 }
@@ -265,12 +265,12 @@ TEST_F(RegKeys, AnUnparsableFileIsLeftByteForByte) {
   EXPECT_EQ(readSetting("Data Bits", "8"), "8");
   EXPECT_EQ(writeSetting("Comm Speed", "300"), "300");
   EXPECT_EQ(machine.readRegistry(), broken);
-  EXPECT_FALSE(QFile::exists(machine.registryFile() + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(machine.registryFile() + ".tmp"));
 }
 
 // ---- A second process: crashes and concurrent writers --------------------
 
-QString writerProgram() { return QStringLiteral(TARNWICK_BUILD_DIR "/tests/regwriter"); }
+std::string writerProgram() { return TARNWICK_BUILD_DIR "/tests/regwriter"; }
 
 // The settings key with count values "Seed i", so every rewrite is sizeable.
 regfile::Model seededModel(int count) {
@@ -288,28 +288,36 @@ regfile::Model seededModel(int count) {
 // into minutes. Restored with the TempMachine.
 class ScratchFolder {
  public:
-  explicit ScratchFolder(const TempMachine& machine) : shm_("/dev/shm/tarnwick-XXXXXX") {
-    const QString base = shm_.isValid() ? shm_.path() : machine.root() + "/data";
-    QDir().mkpath(base + "/tarnwick");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(base));
-    file_ = QFile::encodeName(base + "/tarnwick/registry.reg").toStdString();
+  explicit ScratchFolder(const TempMachine& machine) {
+    std::string shm = "/dev/shm/tarnwick-XXXXXX";
+    if (::mkdtemp(shm.data())) shm_ = shm;
+    const std::string base = shm_.empty() ? machine.root() + "/data" : shm_;
+    std::filesystem::create_directories(base + "/tarnwick");
+    ::setenv("XDG_DATA_HOME", base.c_str(), 1);
+    file_ = base + "/tarnwick/registry.reg";
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!shm_.empty()) std::filesystem::remove_all(shm_, ignored);
   }
   std::string read() const {
     std::ifstream in(file_, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
   void write(const std::string& bytes) const { std::ofstream(file_, std::ios::binary) << bytes; }
-  bool tempLeftBehind() const { return QFile::exists(QString::fromStdString(file_ + ".tmp")); }
+  bool tempLeftBehind() const { return std::filesystem::exists(file_ + ".tmp"); }
 
  private:
-  QTemporaryDir shm_;
+  std::string shm_;  // "" when /dev/shm is not there
   std::string file_;
 };
 
-bool waitForLine(QProcess& process, const QByteArray& line) {
-  while (!process.canReadLine())
-    if (!process.waitForReadyRead(10000)) return false;
-  return process.readLine().trimmed() == line;
+bool waitForLine(ChildProcess& process, const std::string& line) {
+  std::string got;
+  if (!process.readLine(got, 10000)) return false;
+  const size_t first = got.find_first_not_of(" \t\r");
+  const size_t last = got.find_last_not_of(" \t\r");
+  return (first == std::string::npos ? "" : got.substr(first, last + 1 - first)) == line;
 }
 
 // The writer program kills its own writing child with SIGKILL at a random
@@ -322,12 +330,11 @@ TEST_F(RegKeys, AWriterKilledAtAnyMomentLeavesACompleteFile) {
   const ScratchFolder folder(machine);
   const regfile::Model seed = seededModel(60);
   folder.write(regfile::serialize(seed));
-  QProcess writer;
-  writer.start(writerProgram(), {"crash", "Comm Speed", QString::number(kRounds), "20240131"});
-  ASSERT_TRUE(writer.waitForStarted(10000)) << writer.errorString().toStdString();
+  ChildProcess writer(writerProgram(), {"crash", "Comm Speed", std::to_string(kRounds), "20240131"});
+  ASSERT_TRUE(writer.started());
   int tempLeftBehind = 0;
   for (int round = 0; round < kRounds; ++round) {
-    ASSERT_TRUE(waitForLine(writer, "killed " + QByteArray::number(round))) << "round " << round;
+    ASSERT_TRUE(waitForLine(writer, "killed " + std::to_string(round))) << "round " << round;
     const auto model = regfile::parse(folder.read());
     ASSERT_TRUE(model.has_value()) << "round " << round << ": the file is not complete";
     const regfile::Key* key = regfile::findKey(*model, kSettingsKey);
@@ -345,8 +352,7 @@ TEST_F(RegKeys, AWriterKilledAtAnyMomentLeavesACompleteFile) {
     if (folder.tempLeftBehind()) ++tempLeftBehind;
     writer.write("next\n");
   }
-  ASSERT_TRUE(writer.waitForFinished(10000));
-  EXPECT_EQ(writer.exitCode(), 0);
+  EXPECT_EQ(writer.wait(10000), 0);
   std::cout << "[ figures  ] " << kRounds << " kills survived, " << tempLeftBehind
             << " of them mid-write (temporary file left behind)\n";
 }
@@ -355,20 +361,17 @@ TEST_F(RegKeys, TwoWritersAtOnceLoseNoValue) {
   constexpr int kEach = 100;
   const ScratchFolder folder(machine);
   folder.write(regfile::serialize(seededModel(20)));
-  QProcess first, second;
-  first.start(writerProgram(), {"many", "First", QString::number(kEach)});
-  second.start(writerProgram(), {"many", "Second", QString::number(kEach)});
-  ASSERT_TRUE(first.waitForStarted(10000));
-  ASSERT_TRUE(second.waitForStarted(10000));
+  ChildProcess first(writerProgram(), {"many", "First", std::to_string(kEach)});
+  ChildProcess second(writerProgram(), {"many", "Second", std::to_string(kEach)});
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(second.started());
   // Both wait for this line, so their writes overlap.
   first.write("go\n");
   second.write("go\n");
-  first.closeWriteChannel();
-  second.closeWriteChannel();
-  ASSERT_TRUE(first.waitForFinished(60000));
-  ASSERT_TRUE(second.waitForFinished(60000));
-  ASSERT_EQ(first.exitCode(), 0);
-  ASSERT_EQ(second.exitCode(), 0);
+  first.closeInput();
+  second.closeInput();
+  ASSERT_EQ(first.wait(60000), 0);
+  ASSERT_EQ(second.wait(60000), 0);
 
   const auto model = regfile::parse(folder.read());
   ASSERT_TRUE(model.has_value());

@@ -30,7 +30,7 @@ namespace {
 
 constexpr long long kStride = 1000000;
 
-void write(const QString& name, const QString& value) {
+void write(const std::string& name, const std::string& value) {
   g.gUpdateMode = 1;
   g.gKeyName = name;
   g.gKeyValue = value;
@@ -38,9 +38,9 @@ void write(const QString& name, const QString& value) {
 }
 
 // The child's endless loop; one byte on ready once the first value is written.
-[[noreturn]] void writeForever(const QString& name, long long first, int ready) {
+[[noreturn]] void writeForever(const std::string& name, long long first, int ready) {
   for (long long n = first;; ++n) {
-    write(name, QString::number(n));
+    write(name, std::to_string(n));
     if (n == first) {
       const char byte = 1;
       if (::write(ready, &byte, 1) != 1) std::_Exit(3);
@@ -48,7 +48,7 @@ void write(const QString& name, const QString& value) {
   }
 }
 
-int crash(const QString& name, int rounds, unsigned seed) {
+int crash(const std::string& name, int rounds, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> pauseMicros(0, 2000);
   // Loads the locale and time zone here once, rather than in every child.
@@ -86,20 +86,20 @@ int usage() {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "crash" && argc == 5)
-    return crash(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]),
+    return crash(std::string(argv[2]), std::atoi(argv[3]),
                  static_cast<unsigned>(std::atoi(argv[4])));
   if (mode == "many" && argc == 4) {
     std::string go;
     std::getline(std::cin, go);
-    const QString prefix = QString::fromLocal8Bit(argv[2]);
+    const std::string prefix = std::string(argv[2]);
     for (int i = 0, count = std::atoi(argv[3]); i < count; ++i)
-      write(prefix + " " + QString::number(i), QString::number(i));
+      write(prefix + " " + std::to_string(i), std::to_string(i));
     return 0;
   }
   if (mode == "time" && argc == 3) {
     const int count = std::max(std::atoi(argv[2]), 1);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < count; ++i) write(QStringLiteral("Comm Speed"), QString::number(i));
+    for (int i = 0; i < count; ++i) write("Comm Speed", std::to_string(i));
     const auto spent = std::chrono::steady_clock::now() - start;
     std::printf("%.1f us per write\n", std::chrono::duration<double, std::micro>(spent).count() / count);
     return 0;

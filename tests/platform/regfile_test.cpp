@@ -1,5 +1,5 @@
 // The REGEDIT4 reader and writer: what the registry file holds on disk.
-#include "platform/regfile.h"
+#include "platform/linux/regfile.h"
 
 #include <gtest/gtest.h>
 

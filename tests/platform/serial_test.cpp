@@ -52,7 +52,7 @@ class SerialTest : public ::testing::Test {
     serial->onComm = [this] { events.push_back(serial->commEvent()); };
   }
 
-  void open(const QString& settings = "9600,N,8,1", int32_t handshaking = 0) {
+  void open(const std::string& settings = "9600,N,8,1", int32_t handshaking = 0) {
     serial->setCommPort(1);
     serial->setHandshaking(handshaking);
     serial->setSettings(settings);
@@ -126,17 +126,17 @@ TEST_F(SerialTest, UnreadCharactersAreAnnouncedOnceNotRepeatedly) {
 
 TEST_F(SerialTest, TwoAnswersBeforeTheEventComeOutOfOneInput) {
   open();
-  QStringList chunks;
+  std::vector<std::string> chunks;
   serial->onComm = [&] {
-    if (serial->commEvent() == platform::comEvReceive) chunks << serial->input();
+    if (serial->commEvent() == platform::comEvReceive) chunks.push_back(serial->input());
   };
   pty.write("P01 OK\r\n");
   pty.write("P00 OK\r\n");
   QElapsedTimer timer;
   timer.start();
-  while (chunks.isEmpty() && timer.elapsed() < 1000) pumpEvents(5);
+  while (chunks.empty() && timer.elapsed() < 1000) pumpEvents(5);
   pumpEvents(50);
-  EXPECT_EQ(chunks, QStringList{"P01 OK\r\nP00 OK\r\n"});
+  EXPECT_EQ(chunks, std::vector<std::string>{"P01 OK\r\nP00 OK\r\n"});
 }
 
 struct LineRow {
@@ -163,7 +163,7 @@ TEST_P(LineSettingsTest, DeviceGetsTheConfiguredLine) {
     EXPECT_EQ((t.c_iflag & IXON) != 0, row.xonXoff) << when;
   };
   if (const auto fault = faultOf([&] { open(row.settings, row.handshaking); }))
-    FAIL() << fault->number << " " << fault->description.toStdString();
+    FAIL() << fault->number << " " << fault->description;
   check("applied at open");
   EXPECT_EQ(serial->settings(), row.settings);
 
@@ -242,8 +242,8 @@ TEST_F(SerialTest, MissingDeviceFaultNamesWhatWasTriedAndTheLinkToMake) {
   const auto fault = faultOf([&] { serial->setPortOpen(true); });
   ASSERT_TRUE(fault);
   EXPECT_EQ(fault->number, platform::faults::kPortInvalid);
-  EXPECT_TRUE(fault->description.contains(machine.root() + "/unplugged")) << fault->description.toStdString();
-  EXPECT_TRUE(fault->description.contains(machine.machineFolder() + "/dosdevices/com4"));
+  EXPECT_TRUE(fault->description.find(machine.root() + "/unplugged") != std::string::npos) << fault->description;
+  EXPECT_TRUE(fault->description.find(machine.machineFolder() + "/dosdevices/com4") != std::string::npos);
   EXPECT_FALSE(serial->portOpen());
   // Without a link the port falls back to the serial device of that number.
   EXPECT_EQ(platform::devicePathFor(7), "/dev/ttyS6");
@@ -254,7 +254,7 @@ TEST_F(SerialTest, SecondOpenOfTheSameDeviceIsRefusedAsBusy) {
   auto other = platform::makeSerialControl();
   const auto fault = faultOf([&] { other->setPortOpen(true); });
   ASSERT_TRUE(fault);
-  EXPECT_EQ(fault->number, platform::faults::kPortBusy) << fault->description.toStdString();
+  EXPECT_EQ(fault->number, platform::faults::kPortBusy) << fault->description;
   EXPECT_TRUE(serial->portOpen());
 }
 
@@ -276,7 +276,7 @@ class LeftLockTest : public SerialTest, public ::testing::WithParamInterface<Lef
 
 TEST_P(LeftLockTest, OnlyALockOfARunningProgramKeepsThePortClosed) {
   if (::access("/var/lock", W_OK) != 0) GTEST_SKIP() << "/var/lock is not writable here";
-  const QString lock = lockFileFor(QFileInfo(pty.devicePath()).canonicalFilePath());
+  const QString lock = lockFileFor(QFileInfo(QString::fromStdString(pty.devicePath())).canonicalFilePath());
   {
     QFile f(lock);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -289,7 +289,7 @@ TEST_P(LeftLockTest, OnlyALockOfARunningProgramKeepsThePortClosed) {
   f.close();
 
   const auto fault = faultOf([&] { open(); });
-  EXPECT_EQ(serial->portOpen(), GetParam().opens) << (fault ? fault->description.toStdString() : "");
+  EXPECT_EQ(serial->portOpen(), GetParam().opens) << (fault ? fault->description : "");
   serial->setPortOpen(false);
   QFile::remove(lock);
 }

@@ -2,7 +2,7 @@
 // platform, driven by real mouse and key events.
 #include "platform/controls.h"
 #include "platform/fault.h"
-#include "platform/qt/toolkit.h"
+#include "platform/linux/qt/toolkit.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -204,7 +204,7 @@ TEST_F(FormTest, LabelShowsCaptionWithItsAlignmentAndFont) {
   EXPECT_DOUBLE_EQ(widget->font().pointSizeF(), 8.25);
 }
 
-const QStringList kPorts{"COM1", "COM2", "COM3"};
+const std::vector<std::string> kPorts{"COM1", "COM2", "COM3"};
 
 TEST_F(FormTest, ComboStartsEmptyAndKeepsTextOutsideItsList) {
   platform::ComboBox* combo = form->addComboBox(nullptr, {1020, 300, 1395, 315}, kPorts);
@@ -215,7 +215,7 @@ TEST_F(FormTest, ComboStartsEmptyAndKeepsTextOutsideItsList) {
   EXPECT_EQ(combo->text(), "COM12");
   combo->setText("COM2");
   EXPECT_EQ(combo->text(), "COM2");
-  EXPECT_EQ(widget->count(), kPorts.size());
+  EXPECT_EQ(widget->count(), static_cast<int>(kPorts.size()));
 }
 
 TEST_F(FormTest, ComboKeepsTypedTextAsTypedAndAddsNothing) {
@@ -233,7 +233,7 @@ TEST_F(FormTest, ComboKeepsTypedTextAsTypedAndAddsNothing) {
   QTest::keyClicks(widget->lineEdit(), "COM7");
   QTest::keyClick(widget->lineEdit(), Qt::Key_Return);
   EXPECT_EQ(combo->text(), "COM7");
-  EXPECT_EQ(widget->count(), kPorts.size());
+  EXPECT_EQ(widget->count(), static_cast<int>(kPorts.size()));
 }
 
 TEST_F(FormTest, ListAddsAtBottomAndRemovesByIndex) {
@@ -279,7 +279,7 @@ TEST_F(FormTest, ListScrollsToShowNewestLine) {
   platform::ListBox* list = form->addListBox(nullptr, {120, 240, 4935, 600});
   auto* widget = qobject_cast<QListWidget*>(platform::widgetOf(list));
   form->show();
-  for (int i = 0; i < 40; ++i) list->addItem(QString("line %1").arg(i));
+  for (int i = 0; i < 40; ++i) list->addItem("line " + std::to_string(i));
 
   const QRect newest = widget->visualItemRect(widget->item(39));
   EXPECT_TRUE(widget->viewport()->rect().contains(newest)) << newest.y();
@@ -288,7 +288,7 @@ TEST_F(FormTest, ListScrollsToShowNewestLine) {
 TEST_F(FormTest, ListKeepsLongAndMultiLineTextWholeButDrawsOneShortRow) {
   platform::ListBox* list = form->addListBox(nullptr, {120, 240, 4935, 2595});
   auto* widget = qobject_cast<QListWidget*>(platform::widgetOf(list));
-  const QString reply = "P01 OK\r\n" + QString(5000, 'x') + QString(QChar(0)) + "\n";
+  const std::string reply = "P01 OK\r\n" + std::string(5000, 'x') + std::string(1, '\0') + "\n";
   list->addItem(reply);
   list->addItem("short");
   EXPECT_EQ(list->item(0), reply);  // what the program reads back is unchanged
@@ -324,14 +324,14 @@ TEST_F(ImageTest, StartsWithBlankTwentyPixelPicture) {
 }
 
 TEST_F(ImageTest, LoadsPathWithEitherSeparator) {
-  const QString base = dir.path();
-  for (const QString& path : {base + "/OFF.gif", base + "\\OFF.gif", base + "\\\\OFF.gif",
-                              base + "//OFF.gif"}) {
+  const std::string base = dir.path().toStdString();
+  for (const std::string& path : {base + "/OFF.gif", base + "\\OFF.gif", base + "\\\\OFF.gif",
+                                  base + "//OFF.gif"}) {
     image = form->addImage(nullptr, {480, 600, 300, 300});
     const qint64 before = shownKey();
-    EXPECT_NO_THROW(image->loadPicture(path)) << qPrintable(path);
+    EXPECT_NO_THROW(image->loadPicture(path)) << path;
     EXPECT_EQ(image->pictureFile(), path);
-    EXPECT_NE(shownKey(), before) << qPrintable(path);
+    EXPECT_NE(shownKey(), before) << path;
   }
 }
 
@@ -342,12 +342,12 @@ TEST_F(ImageTest, FailedLoadRaisesItsFaultAndKeepsPicture) {
     const char* description;
   };
   const Row rows[] = {{"missing.gif", 53, "File not found"}, {"bad.gif", 481, "Invalid picture"}};
-  const QString shown = dir.path() + "\\OFF.gif";
+  const std::string shown = dir.path().toStdString() + "\\OFF.gif";
   image->loadPicture(shown);
   for (const Row& row : rows) {
     const qint64 before = shownKey();
     try {
-      image->loadPicture(dir.path() + "\\" + row.file);
+      image->loadPicture(dir.path().toStdString() + "\\" + row.file);
       ADD_FAILURE() << "no fault for " << row.file;
     } catch (const Fault& fault) {
       EXPECT_EQ(fault.number, row.number);
@@ -527,11 +527,11 @@ TEST(ImageFiles, ReplacedFileShowsItsNewPictureAtTheNextLoad) {
   platform::Image* image = form->addImage(nullptr, {480, 600, 300, 300});
   auto shown = [&] { return qobject_cast<QLabel*>(platform::widgetOf(image))->pixmap().toImage(); };
 
-  image->loadPicture(led);
+  image->loadPicture(led.toStdString());
   const QImage off = shown();
   QFile::remove(led);
   ASSERT_TRUE(QFile::copy(TARNWICK_SOURCE_DIR "/assets/ON.gif", led));
-  image->loadPicture(led);
+  image->loadPicture(led.toStdString());
   EXPECT_NE(shown(), off);
 
   QFile broken(led);
@@ -539,7 +539,7 @@ TEST(ImageFiles, ReplacedFileShowsItsNewPictureAtTheNextLoad) {
   broken.write("no longer a picture");
   broken.close();
   try {
-    image->loadPicture(led);
+    image->loadPicture(led.toStdString());
     ADD_FAILURE() << "no fault for an unreadable picture";
   } catch (const platform::Fault& fault) {
     EXPECT_EQ(fault.number, 481);

@@ -1,16 +1,19 @@
 // The five registry functions over a real registry.reg in a private machine
 // folder: sizes, rights, key creation, and what reaches the file.
-#include "platform/regfile.h"
+#include "platform/linux/regfile.h"
 #include "platform/winreg.h"
 #include "support/machine.h"
 
-#include <QDir>
-#include <QFile>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 namespace {
+
+using namespace platform;  // the registry's types, constants and functions
 
 constexpr REGSAM kAllRights = 0x2003F;
 const char* const kKey = "SOFTWARE\\Tarnwick Works\\Tarnwick\\";
@@ -35,9 +38,9 @@ LONG setText(HKEY key, const char* name, const std::string& text) {
                         static_cast<DWORD>(text.size()));
 }
 
-ino_t inodeOf(const QString& path) {
+ino_t inodeOf(const std::string& path) {
   struct stat st {};
-  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 class WinRegEmu : public ::testing::Test {
@@ -140,7 +143,7 @@ TEST_F(WinRegEmu, MissingKeysAndValuesAreNotFoundAndCreateNothing) {
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key.handle),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(key.handle, nullptr);
-  EXPECT_FALSE(QFile::exists(machine.registryFile()));
+  EXPECT_FALSE(std::filesystem::exists(machine.registryFile()));
 
   ASSERT_EQ(create(key, kKey), ERROR_SUCCESS);
   DWORD size = 4;
@@ -237,7 +240,7 @@ TEST_F(WinRegEmu, HandlesNeverGivenOutAreRefused) {
 }
 
 TEST_F(WinRegEmu, AMissingMachineFolderIsCreatedWithItsParents) {
-  ASSERT_TRUE(QDir(machine.root() + "/data").removeRecursively());
+  ASSERT_GT(std::filesystem::remove_all(machine.root() + "/data"), 0u);
   OpenKey key;
   ASSERT_EQ(create(key, kKey), ERROR_SUCCESS);
   ASSERT_EQ(setText(key.handle, "A", "1"), ERROR_SUCCESS);
@@ -252,7 +255,7 @@ TEST_F(WinRegEmu, ASetReplacesTheFileWholeAndKeepsWhatElseItHeld) {
   const ino_t before = inodeOf(machine.registryFile());
   ASSERT_EQ(setText(key.handle, "A", "1"), ERROR_SUCCESS);
   EXPECT_NE(inodeOf(machine.registryFile()), before) << "the file was changed in place";
-  EXPECT_FALSE(QFile::exists(machine.registryFile() + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(machine.registryFile() + ".tmp"));
   EXPECT_EQ(machine.readRegistry(),
             "REGEDIT4\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n\"Raw\"=hex:01,02,03\r\n\r\n"
@@ -274,7 +277,7 @@ TEST_F(WinRegEmu, AnUnparsableFileRefusesEveryCallAndStaysByteForByte) {
   DWORD size = 0;
   EXPECT_EQ(RegQueryValueExA(early.handle, "A", nullptr, nullptr, nullptr, &size), ERROR_BADDB);
   EXPECT_EQ(machine.readRegistry(), broken);
-  EXPECT_FALSE(QFile::exists(machine.registryFile() + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(machine.registryFile() + ".tmp"));
 }
 
 // Decided by trying, not by file modes (which stop nothing for root): here the
@@ -283,7 +286,7 @@ TEST_F(WinRegEmu, WriteRightsAreRefusedWhereNoWriterCouldTakeTheLock) {
   const std::string seeded =
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwick Works\\Tarnwick]\r\n\"A\"=\"1\"\r\n\r\n";
   machine.writeRegistry(seeded);
-  ASSERT_TRUE(QDir().mkpath(machine.machineFolder() + "/registry.reg.lock"));
+  ASSERT_TRUE(std::filesystem::create_directories(machine.machineFolder() + "/registry.reg.lock"));
 
   OpenKey reader;
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &reader.handle), ERROR_SUCCESS);
@@ -298,9 +301,9 @@ TEST_F(WinRegEmu, WriteRightsAreRefusedWhereNoWriterCouldTakeTheLock) {
 
 // The machine folder lies under a regular file: it can neither exist nor be made.
 TEST_F(WinRegEmu, CreateIsRefusedWhereTheMachineFolderCannotBeMade) {
-  QFile plain(machine.root() + "/plain");
-  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-  qputenv("XDG_DATA_HOME", QFile::encodeName(plain.fileName()));
+  const std::string plain = machine.root() + "/plain";
+  ASSERT_TRUE(std::ofstream(plain));
+  ::setenv("XDG_DATA_HOME", plain.c_str(), 1);
   OpenKey key;
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key.handle), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(create(key, kKey, KEY_QUERY_VALUE), ERROR_ACCESS_DENIED);

@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cctype>
 #include <unistd.h>
 
@@ -67,7 +69,7 @@ TEST_P(BadSetting, StartsShowsReportsAndExits) {
   EXPECT_TRUE(windowOf(Main().form.get())->isVisible());
   // Every line of the log file is an error report, nothing else.
   static const QRegularExpression report(QStringLiteral("^\\[[A-Za-z_]+\\] Error \\(-?\\d+\\) - .*, .*$"));
-  for (const QString& r : p.reports()) EXPECT_TRUE(report.match(r).hasMatch()) << r.toStdString();
+  for (const std::string& r : p.reports()) EXPECT_TRUE(report.match(QString::fromStdString(r)).hasMatch()) << r;
   // The program keeps working: presses log, the dialog opens and saves.
   pressOn(widgetOf(Main().btnServer[0]));
   releaseOn(widgetOf(Main().btnServer[0]));
@@ -92,18 +94,18 @@ INSTANTIATE_TEST_SUITE_P(Rows, BadSetting, ::testing::ValuesIn(badValues()),
                          });
 
 // A fault to report: COM1 leads nowhere.
-void breakTheLine(Program& p) { QFile::remove(p.machine.machineFolder() + "/dosdevices/com1"); p.machine.linkComPort(1, p.machine.root() + "/none"); }
+void breakTheLine(Program& p) { std::filesystem::remove(p.machine.machineFolder() + "/dosdevices/com1"); p.machine.linkComPort(1, p.machine.root() + "/none"); }
 
-QStringList visibleWindows() {
-  QStringList out;
+std::vector<std::string> visibleWindows() {
+  std::vector<std::string> out;
   for (QWidget* w : QApplication::topLevelWidgets())
-    if (w->isVisible()) out << w->windowTitle();
+    if (w->isVisible()) out.push_back(w->windowTitle().toStdString());
   return out;
 }
 
 TEST(CurrentDirectoryGone, ReportsAreDroppedAndNothingIsShown) {
   Program p;
-  const QString gone = p.machine.workDir() + "/gone";
+  const QString gone = QString::fromStdString(p.machine.workDir() + "/gone");
   ASSERT_TRUE(QDir().mkpath(gone));
   ASSERT_TRUE(QDir::setCurrent(gone));
   ASSERT_EQ(::rmdir(QFile::encodeName(gone).constData()), 0);
@@ -113,12 +115,12 @@ TEST(CurrentDirectoryGone, ReportsAreDroppedAndNothingIsShown) {
   pressOn(widgetOf(Main().btnServer[0]));
   releaseOn(widgetOf(Main().btnServer[0]));
   EXPECT_EQ(Main().List1->listCount(), 2);
-  EXPECT_EQ(visibleWindows().size(), 1) << visibleWindows().join(", ").toStdString();
+  EXPECT_EQ(visibleWindows().size(), 1u) << joined(visibleWindows(), ", ");
   clickOn(widgetOf(Main().btnExit));
   pumpEvents(10);
   EXPECT_FALSE(MainLoaded());
-  EXPECT_TRUE(p.machine.logLines().isEmpty());
-  EXPECT_TRUE(QDir(p.machine.root()).entryList({"TWK*"}).isEmpty());
+  EXPECT_TRUE(p.machine.logLines().empty());
+  EXPECT_TRUE(QDir(QString::fromStdString(p.machine.root())).entryList({"TWK*"}).isEmpty());
   EXPECT_FALSE(QFile::exists(gone));
 }
 
@@ -130,13 +132,13 @@ TEST(CurrentDirectoryGone, ThePresentFolderStillGetsTheReportsOnceItIsBack) {
   p.start();
   pressOn(widgetOf(Main().btnServer[0]));
   releaseOn(widgetOf(Main().btnServer[0]));
-  EXPECT_GE(p.reports().size(), 3) << p.reports().join('\n').toStdString();
+  EXPECT_GE(p.reports().size(), 3u) << joined(p.reports(), "\n");
 }
 
 // The machine folder behind a regular file: nothing under it can be made.
 TEST(MachineFolderUnreachable, StartsWithDefaultsSavesNothingAndShowsNothing) {
   Program p;
-  const QString blocker = p.machine.root() + "/blocker";
+  const QString blocker = QString::fromStdString(p.machine.root() + "/blocker");
   {
     QFile f(blocker);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -152,9 +154,9 @@ TEST(MachineFolderUnreachable, StartsWithDefaultsSavesNothingAndShowsNothing) {
   clickOn(widgetOf(frmConfig().btnSave));
   pumpEvents(10);
   EXPECT_EQ(Main().lblServer[0]->caption(), "Lost");
-  EXPECT_EQ(visibleWindows().size(), 1) << visibleWindows().join(", ").toStdString();
+  EXPECT_EQ(visibleWindows().size(), 1u) << joined(visibleWindows(), ", ");
   // Failed store calls are no faults: only the line (no COM1 link) is reported.
-  for (const QString& r : p.reports()) EXPECT_FALSE(r.contains("egistry")) << r.toStdString();
+  for (const std::string& r : p.reports()) EXPECT_FALSE(r.find("egistry") != std::string::npos) << r;
   clickOn(widgetOf(Main().btnExit));
   pumpEvents(10);
   EXPECT_FALSE(MainLoaded());
@@ -168,7 +170,7 @@ TEST(MachineFolderUnreachable, StartsWithDefaultsSavesNothingAndShowsNothing) {
 // registry.reg is a folder: it can be neither read nor replaced, even by root.
 TEST(StoreFileIsAFolder, StartsWithDefaultsAndLeavesItAlone) {
   Program p;
-  ASSERT_TRUE(QDir().mkpath(p.machine.registryFile()));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(p.machine.registryFile())));
   p.start();
   ASSERT_TRUE(MainLoaded());
   EXPECT_EQ(Main().lblServer[0]->caption(), "Server 1");
@@ -176,11 +178,11 @@ TEST(StoreFileIsAFolder, StartsWithDefaultsAndLeavesItAlone) {
   frmConfig().txtServer[0]->setText("Lost");
   clickOn(widgetOf(frmConfig().btnSave));
   pumpEvents(10);
-  EXPECT_TRUE(QFileInfo(p.machine.registryFile()).isDir());
-  EXPECT_TRUE(QDir(p.machine.registryFile()).isEmpty());
-  EXPECT_FALSE(QFile::exists(p.machine.registryFile() + ".tmp"));
-  EXPECT_TRUE(p.reports().isEmpty()) << p.reports().join('\n').toStdString();
-  EXPECT_EQ(visibleWindows().size(), 1);
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(p.machine.registryFile())).isDir());
+  EXPECT_TRUE(QDir(QString::fromStdString(p.machine.registryFile())).isEmpty());
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(p.machine.registryFile() + ".tmp")));
+  EXPECT_TRUE(p.reports().empty()) << joined(p.reports(), "\n");
+  EXPECT_EQ(visibleWindows().size(), 1u);
 }
 
 }  // namespace

@@ -70,15 +70,15 @@ TEST(Unplugged, NoSpinPressesReportOnceEachAndSaveReopensTheNewDevice) {
 
   press(0);
   press(1);
-  EXPECT_EQ(p.messageLog(), QStringList({" Port: 1 -> ON", " Port: 1 -> OFF", " Port: 2 -> ON", " Port: 2 -> OFF"}));
-  QStringList presses;
-  for (const QString& r : p.reports())
-    if (r.startsWith("[btnServer_")) presses << r.left(r.indexOf(") - ") + 4);
-  EXPECT_EQ(presses, QStringList({"[btnServer_MouseDown] Error (8018) - ", "[btnServer_MouseUp] Error (8018) - ",
+  EXPECT_EQ(p.messageLog(), std::vector<std::string>({" Port: 1 -> ON", " Port: 1 -> OFF", " Port: 2 -> ON", " Port: 2 -> OFF"}));
+  std::vector<std::string> presses;
+  for (const std::string& r : p.reports())
+    if (r.starts_with("[btnServer_")) presses.push_back(r.substr(0, r.find(") - ") + 4));
+  EXPECT_EQ(presses, std::vector<std::string>({"[btnServer_MouseDown] Error (8018) - ", "[btnServer_MouseUp] Error (8018) - ",
                                   "[btnServer_MouseDown] Error (8018) - ", "[btnServer_MouseUp] Error (8018) - "}))
-      << p.reports().join('\n').toStdString();
-  for (const QString& r : p.reports())
-    EXPECT_TRUE(r.startsWith("[btnServer_") || r.startsWith("[MSComm_OnComm] Error (")) << r.toStdString();
+      << joined(p.reports(), "\n");
+  for (const std::string& r : p.reports())
+    EXPECT_TRUE(r.starts_with("[btnServer_") || r.starts_with("[MSComm_OnComm] Error (")) << r;
 
   // Plugged in again: a new device behind the same COM1.
   PtyPair again;
@@ -173,12 +173,12 @@ TEST(Flood, WindowStaysResponsiveMemoryBoundedLogAtMost13Lines) {
   EXPECT_LT(p99, 50.0);
   EXPECT_LT(rssAfter - rssBefore, 100 * 1024) << "memory grows with the flood";
 
-  const QStringList log = p.messageLog();
-  EXPECT_GE(log.size(), 1);
-  EXPECT_LE(log.size(), 13);
-  EXPECT_EQ(Main().List1->listCount(), log.size());
-  for (const QString& line : log) EXPECT_TRUE(line.startsWith(" Received: ----> OK - ")) << line.left(60).toStdString();
-  EXPECT_TRUE(p.reports().isEmpty()) << p.reports().join('\n').toStdString();
+  const std::vector<std::string> log = p.messageLog();
+  EXPECT_GE(log.size(), 1u);
+  EXPECT_LE(log.size(), 13u);
+  EXPECT_EQ(static_cast<size_t>(Main().List1->listCount()), log.size());
+  for (const std::string& line : log) EXPECT_TRUE(line.starts_with(" Received: ----> OK - ")) << line.substr(0, 60);
+  EXPECT_TRUE(p.reports().empty()) << joined(p.reports(), "\n");
   EXPECT_TRUE(MainLoaded());
 }
 

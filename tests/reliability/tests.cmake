@@ -14,10 +14,10 @@ if(TARNWICK_CLANGXX AND NOT TARNWICK_SANITIZE)
     COMMAND ${TARNWICK_CLANGXX} -std=c++20 -g -O1 -Wall -Wextra -Werror
             -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
             -I${PROJECT_SOURCE_DIR}/src
-            ${reliability_dir}/regfile_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/regfile.cpp
+            ${reliability_dir}/regfile_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/linux/regfile.cpp
             -o ${fuzzer}
-    DEPENDS ${reliability_dir}/regfile_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/regfile.cpp
-            ${PROJECT_SOURCE_DIR}/src/platform/regfile.h
+    DEPENDS ${reliability_dir}/regfile_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/linux/regfile.cpp
+            ${PROJECT_SOURCE_DIR}/src/platform/linux/regfile.h
     COMMENT "Building the registry text fuzzer with clang")
   add_custom_target(regfile_fuzz ALL DEPENDS ${fuzzer})
   add_test(NAME reliability_fuzz_regfile
@@ -28,7 +28,7 @@ endif()
 # The whole program in a process of its own, for the crash, concurrency and
 # valgrind tests.
 add_executable(twk_helper ${reliability_dir}/twk_helper.cpp)
-target_link_libraries(twk_helper PRIVATE tarnwick_core tarnwick_widgets util)
+target_link_libraries(twk_helper PRIVATE tarnwick_program Qt6::Widgets util)
 target_compile_definitions(twk_helper PRIVATE TARNWICK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 file(GLOB reliability_sources CONFIGURE_DEPENDS ${reliability_dir}/*_test.cpp)

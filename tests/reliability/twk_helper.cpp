@@ -15,7 +15,7 @@
 //       starts, and presses Exit once the event loop runs
 #include "config/config_dialog.h"
 #include "platform/files.h"
-#include "platform/qt/toolkit.h"
+#include "platform/linux/qt/toolkit.h"
 #include "shell/main_window.h"
 
 #include <QApplication>
@@ -67,8 +67,8 @@ void save(int round, const QString& name) {
   btnConfigure_Click();
   for (int i = 0; i < kPorts; ++i)
     frmConfig().txtServer[static_cast<size_t>(i)]->setText(
-        QStringLiteral("%1 %2 p%3").arg(name).arg(round).arg(i + 1));
-  frmConfig().SpeedComboBox->setText(QString::fromLatin1(kSpeeds[round % 3]));
+        QStringLiteral("%1 %2 p%3").arg(name).arg(round).arg(i + 1).toStdString());
+  frmConfig().SpeedComboBox->setText(kSpeeds[round % 3]);
   btnSave_Click();
   std::printf("%d\n", round);
   std::fflush(stdout);
@@ -78,9 +78,9 @@ void saveField(int round, int rounds, const QString& field) {
   btnConfigure_Click();
   const bool last = round == rounds;
   if (field == QLatin1String("speed"))
-    frmConfig().SpeedComboBox->setText(last ? QStringLiteral("19200") : QString::fromLatin1(kSpeeds[round % 3]));
+    frmConfig().SpeedComboBox->setText(last ? "19200" : kSpeeds[round % 3]);
   else
-    frmConfig().FlowControl->setText(last ? QStringLiteral("2") : QString::number(round % 2));
+    frmConfig().FlowControl->setText(last ? "2" : std::to_string(round % 2));
   btnSave_Click();
   std::printf("%d\n", round);
   std::fflush(stdout);
@@ -88,9 +88,9 @@ void saveField(int round, int rounds, const QString& field) {
 
 void print() {
   for (int i = 0; i < kPorts; ++i)
-    std::printf("Port %d=%s\n", i + 1, Main().lblServer[static_cast<size_t>(i)]->caption().toLocal8Bit().constData());
-  std::printf("Comm Speed=%s\n", g.gCommSpeed.toLocal8Bit().constData());
-  std::printf("Flow Control=%s\n", g.gFlowControl.toLocal8Bit().constData());
+    std::printf("Port %d=%s\n", i + 1, Main().lblServer[static_cast<size_t>(i)]->caption().c_str());
+  std::printf("Comm Speed=%s\n", g.gCommSpeed.c_str());
+  std::printf("Flow Control=%s\n", g.gFlowControl.c_str());
   std::fflush(stdout);
 }
 
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   platform::installQtToolkit();
-  platform::setProgramDirectoryForTesting(QStringLiteral(TARNWICK_SOURCE_DIR "/assets"));
+  platform::setProgramDirectoryForTesting(TARNWICK_SOURCE_DIR "/assets");
   if (mode != "exit" || !qEnvironmentVariableIsSet("TWK_KEEP_COM1")) linkCom1();
   LoadMain();
 

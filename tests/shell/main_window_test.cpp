@@ -65,7 +65,7 @@ TEST(Exit, ClosesThePortAndUnloadsBothWindows) {
   pumpEvents(5);
   EXPECT_FALSE(MainLoaded());
   EXPECT_FALSE(ConfigLoaded());
-  EXPECT_TRUE(p.reports().isEmpty());
+  EXPECT_TRUE(p.reports().empty());
 }
 
 TEST(Exit, AfterAFailedOpenReportsTheReadAndStillEnds) {
@@ -76,10 +76,10 @@ TEST(Exit, AfterAFailedOpenReportsTheReadAndStillEnds) {
   pumpEvents(5);
   EXPECT_FALSE(MainLoaded());
   EXPECT_FALSE(ConfigLoaded());
-  const QStringList reports = p.reports();
-  ASSERT_EQ(reports.size(), 2);
-  EXPECT_TRUE(reports[0].startsWith("[Form_Load] Error ("));
-  EXPECT_TRUE(reports[1].startsWith("[btnExit_Click] Error (8018) - ")) << reports[1].toStdString();
+  const std::vector<std::string> reports = p.reports();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_TRUE(reports[0].starts_with("[Form_Load] Error ("));
+  EXPECT_TRUE(reports[1].starts_with("[btnExit_Click] Error (8018) - ")) << reports[1];
 }
 
 TEST(Exit, ClosingTheMainWindowFrameEndsTheProgramLikeExit) {

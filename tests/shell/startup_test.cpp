@@ -8,28 +8,30 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 // Value names in the order registry.reg holds them.
-QStringList storedNames(const std::string& file) {
+std::vector<std::string> storedNames(const std::string& file) {
   static const QRegularExpression name(QStringLiteral("^\"([^\"]*)\"="), QRegularExpression::MultilineOption);
-  QStringList names;
+  std::vector<std::string> names;
   auto it = name.globalMatch(QString::fromLatin1(file.data(), static_cast<qsizetype>(file.size())));
-  while (it.hasNext()) names << it.next().captured(1);
+  while (it.hasNext()) names.push_back(it.next().captured(1).toStdString());
   return names;
 }
 
 TEST(StartUp, EmptyMachineGetsEveryDefaultInReadingOrderAndOpensNineSixHundredN81) {
   Program p;
   p.start();
-  const QStringList expected = {"Port 1", "Port 2", "Port 3", "Port 4", "Port 5",
+  const std::vector<std::string> expected = {"Port 1", "Port 2", "Port 3", "Port 4", "Port 5",
                                 "Port 1 Mode", "Port 2 Mode", "Port 3 Mode", "Port 4 Mode", "Port 5 Mode",
                                 "Error Log", "Comm Port", "Comm Speed", "Flow Control",
                                 "Parity Control", "Data Bits", "Stop Bits"};
   EXPECT_EQ(storedNames(p.machine.readRegistry()), expected);
-  const QStringList defaults = {"Server 1", "Server 2", "Server 3", "Server 4", "Server 5",
+  const std::vector<std::string> defaults = {"Server 1", "Server 2", "Server 3", "Server 4", "Server 5",
                                 "0", "0", "0", "0", "0", "0", "1", "9600", "0", "N", "8", "1"};
-  for (int i = 0; i < expected.size(); ++i) EXPECT_EQ(p.stored(expected[i]), defaults[i]) << expected[i].toStdString();
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(p.stored(expected[i]), defaults[i]) << expected[i];
 
   platform::SerialControl& comm = *Main().MSComm;
   EXPECT_TRUE(comm.portOpen());
@@ -46,8 +48,8 @@ TEST(StartUp, EmptyMachineGetsEveryDefaultInReadingOrderAndOpensNineSixHundredN8
   EXPECT_FALSE(Main().cmdInit->visible());
   for (int i = 0; i < kPorts; ++i) {
     EXPECT_EQ(Main().btnServer[i]->caption(), "OFF");
-    EXPECT_TRUE(Main().imgLED[i]->pictureFile().endsWith("OFF.gif"));
-    EXPECT_EQ(Main().lblServer[i]->caption(), QString("Server %1").arg(i + 1));
+    EXPECT_TRUE(Main().imgLED[i]->pictureFile().ends_with("OFF.gif"));
+    EXPECT_EQ(Main().lblServer[i]->caption(), "Server " + std::to_string(i + 1));
   }
   EXPECT_EQ(Main().List1->listCount(), 0);
   ASSERT_TRUE(ConfigLoaded());
@@ -58,7 +60,7 @@ TEST(StartUp, EmptyMachineGetsEveryDefaultInReadingOrderAndOpensNineSixHundredN8
   EXPECT_EQ(frmConfig().Parity->text(), "None");
   EXPECT_EQ(frmConfig().DataBits->text(), "8");
   EXPECT_EQ(frmConfig().StopBits->text(), "1");
-  EXPECT_TRUE(p.reports().isEmpty());
+  EXPECT_TRUE(p.reports().empty());
   EXPECT_TRUE(p.line->read(50).isEmpty()) << "start-up sends nothing to the board";
 }
 
@@ -74,12 +76,12 @@ class StartUpFlowControl : public ::testing::TestWithParam<FlowCase> {};
 TEST_P(StartUpFlowControl, SetsHandshakingRtsAndDialogText) {
   const FlowCase c = GetParam();
   Program p;
-  p.writeSettings({QString("\"Flow Control\"=\"%1\"").arg(c.stored)});
+  p.writeSettings({"\"Flow Control\"=\"" + std::string(c.stored) + "\""});
   p.start();
   EXPECT_EQ(Main().MSComm->handshaking(), c.handshaking);
   EXPECT_EQ(Main().MSComm->rtsEnable(), c.rts);
   EXPECT_EQ(frmConfig().FlowControl->text(), c.shown);
-  EXPECT_TRUE(p.reports().isEmpty()) << p.reports().join('\n').toStdString();
+  EXPECT_TRUE(p.reports().empty()) << joined(p.reports(), "\n");
 }
 
 // "3" shows what the dialog's own load gave it from the built-in default.
@@ -114,17 +116,17 @@ TEST(StartUp, NonNumericModeAndFlowControlAreReportedAndTheGuardedActionsRun) {
   EXPECT_EQ(frmConfig().lblMode[1]->caption(), "Momentary");
   EXPECT_EQ(frmConfig().FlowControl->text(), "2 - RTS/CTS");
   EXPECT_FALSE(Main().MSComm->rtsEnable());
-  const QString mismatch = "[Form_Load] Error (13) - Type mismatch, Tarnwick";
+  const std::string mismatch = "[Form_Load] Error (13) - Type mismatch, Tarnwick";
   // Mode: conversion and test; flow control: three tests and the handshaking.
-  EXPECT_EQ(p.reports(), QStringList(6, mismatch));
+  EXPECT_EQ(p.reports(), std::vector<std::string>(6, mismatch));
   EXPECT_EQ(g.gErrorLog, 0);
 }
 
 TEST(StartUp, MissingOffPictureGivesFiveReportsAndKeepsTheImages) {
   Program p;
-  QFile::remove(p.appDir() + "/OFF.gif");
+  std::filesystem::remove(p.appDir() + "/OFF.gif");
   p.start();
-  EXPECT_EQ(p.reports(), QStringList(5, "[Form_Load] Error (53) - File not found, Tarnwick"));
+  EXPECT_EQ(p.reports(), std::vector<std::string>(5, "[Form_Load] Error (53) - File not found, Tarnwick"));
   for (int i = 0; i < kPorts; ++i) EXPECT_EQ(Main().imgLED[i]->pictureFile(), "");
   EXPECT_TRUE(Main().MSComm->portOpen());
 }
@@ -133,9 +135,9 @@ TEST(StartUp, PortThatFailsToOpenGivesOneReportAndTheWindowStillShows) {
   Program p;
   p.machine.linkComPort(1, p.machine.root() + "/no-such-device");
   p.start();
-  const QStringList reports = p.reports();
-  ASSERT_EQ(reports.size(), 1);
-  EXPECT_TRUE(reports[0].startsWith("[Form_Load] Error (")) << reports[0].toStdString();
+  const std::vector<std::string> reports = p.reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_TRUE(reports[0].starts_with("[Form_Load] Error (")) << reports[0];
   EXPECT_FALSE(Main().MSComm->portOpen());
   EXPECT_TRUE(Main().form->visible());
 }
@@ -144,9 +146,9 @@ TEST(StartUp, ProgramDirectoryEndingInASeparatorStillFindsThePictures) {
   Program p;
   platform::setProgramDirectoryForTesting(p.appDir() + "/");
   p.start();
-  EXPECT_TRUE(g.gAppDir.endsWith("/\\"));
-  EXPECT_TRUE(p.reports().isEmpty());
-  EXPECT_TRUE(Main().imgLED[0]->pictureFile().endsWith("OFF.gif"));
+  EXPECT_TRUE(g.gAppDir.ends_with("/\\"));
+  EXPECT_TRUE(p.reports().empty());
+  EXPECT_TRUE(Main().imgLED[0]->pictureFile().ends_with("OFF.gif"));
 }
 
 TEST(StartUp, EmptyStoredValueCountsAsMissingAndTheDefaultIsWrittenBack) {
@@ -161,7 +163,7 @@ TEST(StartUp, EmptyStoredValueCountsAsMissingAndTheDefaultIsWrittenBack) {
 TEST(StartUp, ErrorLogSettingDoesNotSilenceReportsAndTheSwitchEndsAtZero) {
   for (const char* setting : {"0", "1", "zz"}) {
     Program p;
-    p.writeSettings({QString("\"Error Log\"=\"%1\"").arg(setting), "\"Data Bits\"=\"x8\""});
+    p.writeSettings({"\"Error Log\"=\"" + std::string(setting) + "\"", "\"Data Bits\"=\"x8\""});
     p.start();
     // "zz" fails its own conversion; "x8" is refused by the serial control.
     const int expected = QString(setting) == "zz" ? 2 : 1;

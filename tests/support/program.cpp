@@ -10,16 +10,16 @@
 #include <QTest>
 
 Program::Program() : line(std::make_unique<PtyPair>()) {
-  QDir().mkpath(appDir());
+  QDir().mkpath(QString::fromStdString(appDir()));
   for (const char* pic : {"ON.gif", "OFF.gif"})
-    QFile::copy(QStringLiteral(TARNWICK_SOURCE_DIR "/assets/") + pic, appDir() + "/" + pic);
+    QFile::copy(QStringLiteral(TARNWICK_SOURCE_DIR "/assets/") + pic, QString::fromStdString(appDir() + "/" + pic));
   platform::setProgramDirectoryForTesting(appDir());
   machine.linkComPort(1, line->devicePath());
 }
 
 Program::~Program() {
   stop();
-  platform::setProgramDirectoryForTesting(QString());
+  platform::setProgramDirectoryForTesting("");
 }
 
 void Program::start() {
@@ -39,28 +39,31 @@ void Program::restart() {
   start();
 }
 
-void Program::writeSettings(const QStringList& lines) {
+void Program::writeSettings(const std::vector<std::string>& lines) {
   std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\" TARNWICK_COMPANY "\\" TARNWICK_PRODUCT "]\r\n";
-  for (const QString& l : lines) text += l.toLatin1().toStdString() + "\r\n";
+  for (const std::string& l : lines) text += QString::fromStdString(l).toLatin1().toStdString() + "\r\n";
   machine.writeRegistry(text);
 }
 
-QString Program::stored(const QString& name) const { return registryValue(machine.readRegistry(), name); }
+std::string Program::stored(const std::string& name) const {
+  return registryValue(machine.readRegistry(), name);
+}
 
-QStringList Program::reports() const {
-  QStringList out;
-  for (const QString& l : machine.logLines()) {
-    const qsizetype at = l.indexOf(QStringLiteral(": ["));
-    out << (at >= 0 ? l.mid(at + 2) : l);
+std::vector<std::string> Program::reports() const {
+  std::vector<std::string> out;
+  for (const std::string& l : machine.logLines()) {
+    const size_t at = l.find(": [");
+    out.push_back(at != std::string::npos ? l.substr(at + 2) : l);
   }
   return out;
 }
 
-QStringList Program::messageLog() const {
+std::vector<std::string> Program::messageLog() const {
   // The stamp ends with the time's seconds (and an AM/PM marker in some locales).
   static const QRegularExpression stamp(QStringLiteral("^.*?\\d:\\d\\d:\\d\\d(?: ?[AaPp]\\.?[Mm]\\.?)?"));
-  QStringList out;
-  for (int i = 0; i < Main().List1->listCount(); ++i) out << Main().List1->item(i).remove(stamp);
+  std::vector<std::string> out;
+  for (int i = 0; i < Main().List1->listCount(); ++i)
+    out.push_back(QString::fromStdString(Main().List1->item(i)).remove(stamp).toStdString());
   return out;
 }
 

@@ -6,11 +6,12 @@
 #include "support/machine.h"
 #include "support/pty.h"
 
-#include <QString>
 #include <QWidget>
 #include <memory>
+#include <string>
+#include <vector>
 
-#include "platform/qt/toolkit.h"
+#include "platform/linux/qt/toolkit.h"
 
 class Program {
  public:
@@ -26,16 +27,16 @@ class Program {
 
   TempMachine machine;
   std::unique_ptr<PtyPair> line;
-  QString appDir() const { return machine.root() + "/app"; }
+  std::string appDir() const { return machine.root() + "/app"; }
 
   // Writes registry.reg with the settings key holding these "Name"="value" lines.
-  void writeSettings(const QStringList& lines);
+  void writeSettings(const std::vector<std::string>& lines);
   // A settings value as registry.reg holds it now ("" when absent).
-  QString stored(const QString& name) const;
+  std::string stored(const std::string& name) const;
   // Error-report lines of the day's log file, without their time stamps.
-  QStringList reports() const;
+  std::vector<std::string> reports() const;
   // Message-log lines without their time stamps.
-  QStringList messageLog() const;
+  std::vector<std::string> messageLog() const;
 };
 
 // The Qt widget behind a control or a form (tests drive them with real events).

@@ -18,7 +18,7 @@ PtyPair::PtyPair() {
   termios raw{};
   cfmakeraw(&raw);
   if (openpty(&master_, &slave, name, &raw, nullptr) != 0) throw std::runtime_error("openpty");
-  device_ = QString::fromLocal8Bit(name);
+  device_ = name;
   keepOpen_ = slave;
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }

@@ -3,7 +3,7 @@
 // device end (through a dosdevices link), the test reads and writes the far end.
 
 #include <QByteArray>
-#include <QString>
+#include <string>
 #include <termios.h>
 
 class PtyPair {
@@ -14,7 +14,7 @@ class PtyPair {
   PtyPair& operator=(const PtyPair&) = delete;
 
   // The device path the program opens (/dev/pts/N).
-  QString devicePath() const { return device_; }
+  std::string devicePath() const { return device_; }
   int farEnd() const { return master_; }
 
   // Bytes readable at the far end within the time (all of them, up to `want`
@@ -29,7 +29,7 @@ class PtyPair {
  private:
   int master_ = -1;
   int keepOpen_ = -1;  // keeps the line alive while the program has it closed
-  QString device_;
+  std::string device_;
 };
 
 // Lets queued events run (serial notifications, deferred deletions) for a while.

@@ -149,7 +149,7 @@ TEST(Board, ReportsTheLineSpeedTheProgramSets) {
 
 TEST(Board, LinkIsMadeAndRemovedOnInterrupt) {
   TempMachine machine;
-  const QString link = machine.machineFolder() + "/dosdevices/com3";
+  const QString link = QString::fromStdString(machine.machineFolder() + "/dosdevices/com3");
   Board board({"--link", link});
   ASSERT_TRUE(board.lineOpen());
   EXPECT_EQ(QFileInfo(link).symLinkTarget(), board.device());

@@ -24,6 +24,7 @@ namespace {
 using conformance::kFill;
 using conformance::Op;
 using conformance::RegCase;
+using namespace platform;
 
 std::string hex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";

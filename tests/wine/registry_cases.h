@@ -12,6 +12,7 @@
 namespace conformance {
 
 using namespace std::string_literals;
+using namespace platform;  // the registry's types, constants and functions
 
 // The rights the settings store asks for on every open and create: READ_CONTROL
 // with every key right but delete, so not KEY_ALL_ACCESS (0xF003F).

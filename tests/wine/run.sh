@@ -5,8 +5,9 @@
 #   run.sh NATIVE_PROGRAM SOURCE_ROOT WORK_DIR
 #
 # NATIVE_PROGRAM is the conformance program built against the emulation. The
-# same source is cross-built here as a Windows console program with mingw-w64
-# and run under Wine in a throwaway prefix (no display needed).
+# same source is cross-built here as a Windows console program with mingw-w64,
+# with the Windows backend's registry functions (advapi32), and run under Wine
+# in a throwaway prefix (no display needed).
 set -uo pipefail
 
 native=$1
@@ -37,7 +38,8 @@ trap cleanup EXIT
 x86_64-w64-mingw32-g++ -std=c++20 -O1 -static \
   -Wall -Wextra -Wpedantic -Wformat=2 -Wold-style-cast -Wshadow -Werror \
   -I "$root/src" -I "$root/tests" \
-  -o "$exe" "$root/tests/wine/conformance.cpp" || fail "cross build failed"
+  -o "$exe" "$root/tests/wine/conformance.cpp" "$root/src/platform/windows/winreg_win32.cpp" \
+  -ladvapi32 || fail "cross build failed"
 
 "$native" >"$work/native.txt" 2>"$work/native.err"
 native_rc=$?

@@ -2,7 +2,7 @@
 # against advapi32 under Wine, with the two outputs compared line by line.
 add_executable(registry_conformance ${CMAKE_CURRENT_SOURCE_DIR}/wine/conformance.cpp)
 target_include_directories(registry_conformance PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(registry_conformance PRIVATE tarnwick_platform)
+target_link_libraries(registry_conformance PRIVATE tarnwick_program)
 # Plain C++: nothing for moc to look at.
 set_target_properties(registry_conformance PROPERTIES AUTOMOC OFF)
 

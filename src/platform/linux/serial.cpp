@@ -1,7 +1,7 @@
 #include "platform/serial.h"
 
 #include "platform/fault.h"
-#include "platform/machine.h"
+#include "platform/linux/machine.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,7 +21,10 @@ namespace platform {
 
 namespace {
 
-const QString kSource = QStringLiteral("MSComm");
+// Faults of the serial control name it as their source.
+[[noreturn]] void fail(int32_t number, const QString& description) {
+  raise(number, description.toStdString(), "MSComm");
+}
 
 // QSerialPort keeps a UUCP lock file per device ("LCK..pts_3" for /dev/pts/3) in
 // the first writable of these folders. A program killed while taking the lock
@@ -60,7 +63,7 @@ struct Line {
 };
 
 [[noreturn]] void refuse(const QString& what) {
-  raise(faults::kInvalidProperty, "Invalid property value: " + what, kSource);
+  fail(faults::kInvalidProperty, "Invalid property value: " + what);
 }
 
 // Parses "speed,parity,data,stop"; raises a fault naming the bad field.
@@ -121,8 +124,8 @@ class QtSerialControl final : public QObject, public SerialControl {
   }
 
   void setCommPort(int16_t port) override {
-    if (port <= 0) raise(faults::kPortInvalid, "Invalid port number", kSource);
-    if (port_.isOpen()) raise(faults::kPortAlreadyOpen, "Port already open", kSource);
+    if (port <= 0) fail(faults::kPortInvalid, "Invalid port number");
+    if (port_.isOpen()) fail(faults::kPortAlreadyOpen, "Port already open");
     commPort_ = port;
   }
   int16_t commPort() const override { return commPort_; }
@@ -139,7 +142,8 @@ class QtSerialControl final : public QObject, public SerialControl {
   }
   int32_t handshaking() const override { return handshaking_; }
 
-  void setSettings(const QString& settings) override {
+  void setSettings(const std::string& text) override {
+    const QString settings = QString::fromStdString(text);
     const Line line = parseSettings(settings);
     const Line old = line_;
     line_ = line;
@@ -148,9 +152,9 @@ class QtSerialControl final : public QObject, public SerialControl {
       applyLine();
       raiseRefusedByDevice("Settings \"" + settings + "\"");
     }
-    settings_ = settings;
+    settings_ = text;
   }
-  QString settings() const override { return settings_; }
+  std::string settings() const override { return settings_; }
 
   void setInputLen(int16_t length) override {
     if (length < 0) refuse("InputLen " + QString::number(length) + " is negative");
@@ -180,14 +184,14 @@ class QtSerialControl final : public QObject, public SerialControl {
       if (port_.isOpen()) port_.close();
       return;
     }
-    if (port_.isOpen()) raise(faults::kPortAlreadyOpen, "Port already open", kSource);
+    if (port_.isOpen()) fail(faults::kPortAlreadyOpen, "Port already open");
     openPort();
   }
   bool portOpen() const override { return port_.isOpen(); }
 
-  void setOutput(const QString& text) override {
+  void setOutput(const std::string& text) override {
     requireOpen();
-    const QByteArray bytes = text.toLatin1();
+    const QByteArray bytes = QString::fromStdString(text).toLatin1();
     qsizetype sent = 0;
     // QSerialPort::write only queues until the event loop runs; when nothing is
     // queued before them, the bytes go to the driver now. The rest keeps order.
@@ -196,8 +200,8 @@ class QtSerialControl final : public QObject, public SerialControl {
       if (n > 0) sent = n;
       else if (n < 0 && errno != EAGAIN && errno != EINTR) {
         port_.close();
-        raise(faults::kPortNotOpen,
-              kNotOpen + ": the device " + device_ + " went away and the port was closed", kSource);
+        fail(faults::kPortNotOpen,
+              kNotOpen + ": the device " + device_ + " went away and the port was closed");
       }
     }
     if (sent < bytes.size()) {
@@ -206,21 +210,21 @@ class QtSerialControl final : public QObject, public SerialControl {
     }
   }
 
-  QString input() override {
+  std::string input() override {
     requireOpen();
-    return QString::fromLatin1(inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll());
+    return QString::fromLatin1(inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll()).toStdString();
   }
 
   int16_t commEvent() const override { return event_; }
 
  private:
   void requireOpen() const {
-    if (!port_.isOpen()) raise(faults::kPortNotOpen, kNotOpen, kSource);
+    if (!port_.isOpen()) fail(faults::kPortNotOpen, kNotOpen);
   }
 
   [[noreturn]] void raiseRefusedByDevice(const QString& what) {
-    raise(faults::kSetStateFailed,
-          "The device " + device_ + " refused " + what + ": " + port_.errorString(), kSource);
+    fail(faults::kSetStateFailed,
+          "The device " + device_ + " refused " + what + ": " + port_.errorString());
   }
 
   // Pushes speed, parity, data and stop bits to the port; false when refused.
@@ -252,7 +256,7 @@ class QtSerialControl final : public QObject, public SerialControl {
   }
 
   void openPort() {
-    const QString path = devicePathFor(commPort_);
+    const QString path = QString::fromStdString(devicePathFor(commPort_));
     // Opening the link's target keeps Qt's lock file per device, not per name.
     const QString target = QFileInfo(path).canonicalFilePath();
     if (target.isEmpty()) raiseMissing(path);
@@ -275,7 +279,7 @@ class QtSerialControl final : public QObject, public SerialControl {
     QString why = "Invalid port number: COM" + QString::number(commPort_) + " has no device (tried " + path;
     if (QFileInfo(path).isSymLink()) why += " -> " + QFileInfo(path).symLinkTarget();
     why += "); make " + link + " a link to the board's device, for example /dev/ttyUSB0";
-    raise(faults::kPortInvalid, why, kSource);
+    fail(faults::kPortInvalid, why);
   }
 
   [[noreturn]] void raiseOpenFailure(const QString& path) {
@@ -286,18 +290,16 @@ class QtSerialControl final : public QObject, public SerialControl {
         raiseMissing(path);
       case QSerialPort::PermissionError:
         if (::access(QFile::encodeName(device_).constData(), R_OK | W_OK) != 0) {
-          raise(faults::kAccessDenied,
+          fail(faults::kAccessDenied,
                 "Permission denied opening " + device_ + " for " + com + ": add the user to group " +
-                    owningGroup(device_) + " (the device's owner group) and log in again",
-                kSource);
+                    owningGroup(device_) + " (the device's owner group) and log in again");
         }
-        raise(faults::kPortBusy,
+        fail(faults::kPortBusy,
               "The port is in use: " + device_ + " (" + com + ") is open in another program (" +
-                  detail + ")",
-              kSource);
+                  detail + ")");
       default:
-        raise(faults::kPortOpenFailed,
-              "The device " + device_ + " (" + com + ") could not be opened: " + detail, kSource);
+        fail(faults::kPortOpenFailed,
+              "The device " + device_ + " (" + com + ") could not be opened: " + detail);
     }
   }
 
@@ -339,7 +341,7 @@ class QtSerialControl final : public QObject, public SerialControl {
 
   QSerialPort port_;
   QString device_;  // the device file behind the open (or last opened) port
-  QString settings_ = QStringLiteral("9600,N,8,1");
+  std::string settings_ = "9600,N,8,1";
   Line line_;
   int16_t commPort_ = 1;
   int32_t handshaking_ = 0;
@@ -357,11 +359,11 @@ class QtSerialControl final : public QObject, public SerialControl {
 
 std::unique_ptr<SerialControl> makeSerialControl() { return std::make_unique<QtSerialControl>(); }
 
-QString devicePathFor(int port) {
-  const QString link = QFile::decodeName(machineFolder().c_str()) + "/dosdevices/com" + QString::number(port);
-  const QFileInfo info(link);
-  if (info.isSymLink() || info.exists()) return link;
-  return "/dev/ttyS" + QString::number(port - 1);
+std::string devicePathFor(int port) {
+  const std::string link = machineFolder() + "/dosdevices/com" + std::to_string(port);
+  struct stat st {};
+  if (::lstat(link.c_str(), &st) == 0) return link;
+  return "/dev/ttyS" + std::to_string(port - 1);
 }
 
 }  // namespace platform

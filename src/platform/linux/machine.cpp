@@ -1,4 +1,4 @@
-#include "platform/machine.h"
+#include "platform/linux/machine.h"
 
 #include <cstdlib>
 

@@ -1,8 +1,8 @@
-#include "platform/qt/qt_controls.h"
+#include "platform/linux/qt/qt_controls.h"
 
 #include "platform/fault.h"
 #include "platform/files.h"
-#include "platform/qt/toolkit.h"
+#include "platform/linux/qt/toolkit.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -33,6 +33,10 @@ namespace {
 
 inline constexpr int32_t kInvalidArrayIndex = 381;  // "Invalid property array index"
 
+// The program's text is UTF-8.
+QString toQt(const std::string& text) { return QString::fromStdString(text); }
+std::string fromQt(const QString& text) { return text.toStdString(); }
+
 // Event callbacks running now, on any form. A form destroyed while one runs
 // defers deleting its window: one of its widgets may be on the call stack.
 int gCallbackDepth = 0;
@@ -47,8 +51,8 @@ void fire(const std::function<void(Args...)>& callback, Args... args) {
   try {
     call(args...);
   } catch (const Fault& fault) {
-    qWarning("Untrapped fault %d in an event: %s, %s", fault.number,
-             qUtf8Printable(fault.description), qUtf8Printable(fault.source));
+    qWarning("Untrapped fault %d in an event: %s, %s", fault.number, fault.description.c_str(),
+             fault.source.c_str());
   } catch (const std::exception& error) {
     qWarning("Untrapped exception in an event: %s", error.what());
   } catch (...) {
@@ -79,7 +83,7 @@ int buttonCode(Qt::MouseButton button) {
 void applyFont(QWidget* widget, const Font* font) {
   if (!font) return;
   QFont qfont = widget->font();
-  if (!font->family.isEmpty()) qfont.setFamily(font->family);  // Qt substitutes a missing family
+  if (!font->family.empty()) qfont.setFamily(toQt(font->family));  // Qt substitutes a missing family
   qfont.setPointSizeF(font->points);
   qfont.setBold(font->bold);
   qfont.setItalic(font->italic);
@@ -151,8 +155,8 @@ class QtCommandButton : public Wrapper<CommandButton, ButtonWidget> {
     });
   }
   ~QtCommandButton() override { widget_->owner = nullptr; }
-  QString caption() const override { return widget_->text(); }
-  void setCaption(const QString& caption) override { widget_->setText(caption); }
+  std::string caption() const override { return fromQt(widget_->text()); }
+  void setCaption(const std::string& caption) override { widget_->setText(toQt(caption)); }
 };
 
 void ButtonWidget::mousePressEvent(QMouseEvent* event) {
@@ -206,9 +210,9 @@ class QtLabel : public Wrapper<Label, LabelWidget> {
     fitRightAligned();
   }
   ~QtLabel() override { widget_->owner = nullptr; }
-  QString caption() const override { return widget_->text(); }
-  void setCaption(const QString& caption) override {
-    widget_->setText(caption);
+  std::string caption() const override { return fromQt(widget_->text()); }
+  void setCaption(const std::string& caption) override {
+    widget_->setText(toQt(caption));
     fitRightAligned();
   }
 
@@ -250,22 +254,22 @@ class QtFrame : public Wrapper<Frame, QGroupBox> {
 class QtTextBox : public Wrapper<TextBox, QLineEdit> {
  public:
   using Wrapper::Wrapper;
-  QString text() const override { return widget_->text(); }
-  void setText(const QString& text) override { widget_->setText(text); }
+  std::string text() const override { return fromQt(widget_->text()); }
+  void setText(const std::string& text) override { widget_->setText(toQt(text)); }
 };
 
 class QtComboBox : public Wrapper<ComboBox, QComboBox> {
  public:
-  QtComboBox(QComboBox* combo, const QStringList& items) : Wrapper(combo) {
+  QtComboBox(QComboBox* combo, const std::vector<std::string>& items) : Wrapper(combo) {
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr);  // typed text stays as typed
-    combo->addItems(items);
+    for (const std::string& item : items) combo->addItem(toQt(item));
     combo->setCurrentIndex(-1);
     combo->clearEditText();
   }
-  QString text() const override { return widget_->currentText(); }
-  void setText(const QString& text) override { widget_->setEditText(text); }
+  std::string text() const override { return fromQt(widget_->currentText()); }
+  void setText(const std::string& text) override { widget_->setEditText(toQt(text)); }
 };
 
 // The list keeps each line's text whole; what it draws is one row of at most
@@ -279,25 +283,26 @@ class QtListBox : public Wrapper<ListBox, QListWidget> {
   }
   int listCount() const override { return widget_->count(); }
 
-  QString item(int index) const override {
+  std::string item(int index) const override {
     const QListWidgetItem* line = widget_->item(index);
-    return line ? line->data(kWholeText).toString() : QString();
+    return line ? fromQt(line->data(kWholeText).toString()) : std::string();
   }
 
   void removeItem(int index) override {
     if (index < 0 || index >= widget_->count())
-      raise(kInvalidArrayIndex, QStringLiteral("Invalid property array index"));
+      raise(kInvalidArrayIndex, "Invalid property array index");
     delete widget_->takeItem(index);
   }
 
-  void addItem(const QString& line) override {
+  void addItem(const std::string& text) override {
+    const QString line = toQt(text);
     auto* row = new QListWidgetItem(shown(line));
     row->setData(kWholeText, line);
     widget_->addItem(row);
     widget_->scrollToBottom();
   }
 
-  void setText(const QString& text) override {
+  void setText(const std::string& text) override {
     for (int row = 0; row < widget_->count(); ++row) {
       if (item(row) == text) return widget_->setCurrentRow(row);
     }
@@ -326,15 +331,14 @@ class QtImage : public Wrapper<Image, QLabel> {
     image->setPixmap(blankPicture());
   }
 
-  void loadPicture(const QString& path) override {
-    const QString file = localPath(path);
-    const QFileInfo info(file);
-    if (!info.exists()) raise(faults::kFileNotFound, QStringLiteral("File not found"));
+  void loadPicture(const std::string& path) override {
+    const QFileInfo info(toQt(localPath(path)));
+    if (!info.exists()) raise(faults::kFileNotFound, "File not found");
     widget_->setPixmap(decoded(info));
     file_ = path;
   }
 
-  QString pictureFile() const override { return file_; }
+  std::string pictureFile() const override { return file_; }
 
  private:
   // The LEDs show the same two files over and over: each is decoded once and
@@ -351,12 +355,12 @@ class QtImage : public Wrapper<Image, QLabel> {
     if (hit != cache.constEnd() && hit->modified == info.lastModified() && hit->size == info.size())
       return hit->picture;
     QPixmap picture;
-    if (!picture.load(key)) raise(faults::kInvalidPicture, QStringLiteral("Invalid picture"));
+    if (!picture.load(key)) raise(faults::kInvalidPicture, "Invalid picture");
     cache.insert(key, Decoded{info.lastModified(), info.size(), picture});
     return picture;
   }
 
-  QString file_;  // as the program gave it
+  std::string file_;  // as the program gave it
 };
 
 class QtForm;
@@ -388,8 +392,8 @@ class QtForm : public Form {
 
   QWidget* window() const { return window_; }
 
-  void setCaption(const QString& caption) override { window_->setWindowTitle(caption); }
-  QString caption() const override { return window_->windowTitle(); }
+  void setCaption(const std::string& caption) override { window_->setWindowTitle(toQt(caption)); }
+  std::string caption() const override { return fromQt(window_->windowTitle()); }
 
   void setHeight(int twips) override {
     heightTwips_ = twips;
@@ -420,29 +424,29 @@ class QtForm : public Form {
   void hide() override { window_->hide(); }
   bool visible() const override { return window_->isVisible(); }
 
-  Frame* addFrame(Frame* parent, Twips at, const QString& caption) override {
-    return adopt<QtFrame>(place(new QGroupBox(caption, host(parent)), at));
+  Frame* addFrame(Frame* parent, Twips at, const std::string& caption) override {
+    return adopt<QtFrame>(place(new QGroupBox(toQt(caption), host(parent)), at));
   }
 
-  CommandButton* addCommandButton(Frame* parent, Twips at, const QString& caption,
+  CommandButton* addCommandButton(Frame* parent, Twips at, const std::string& caption,
                                   const Font* font) override {
-    auto* button = place(new ButtonWidget(caption, host(parent)), at);
+    auto* button = place(new ButtonWidget(toQt(caption), host(parent)), at);
     applyFont(button, font);
     return adopt<QtCommandButton>(button);
   }
 
-  Label* addLabel(Frame* parent, Twips at, const QString& caption, Align align,
+  Label* addLabel(Frame* parent, Twips at, const std::string& caption, Align align,
                   const Font* font) override {
-    auto* label = place(new LabelWidget(caption, host(parent)), at);
+    auto* label = place(new LabelWidget(toQt(caption), host(parent)), at);
     applyFont(label, font);
     return adopt<QtLabel>(label, align);
   }
 
-  TextBox* addTextBox(Frame* parent, Twips at, const QString& text) override {
-    return adopt<QtTextBox>(place(new QLineEdit(text, host(parent)), at));
+  TextBox* addTextBox(Frame* parent, Twips at, const std::string& text) override {
+    return adopt<QtTextBox>(place(new QLineEdit(toQt(text), host(parent)), at));
   }
 
-  ComboBox* addComboBox(Frame* parent, Twips at, const QStringList& items) override {
+  ComboBox* addComboBox(Frame* parent, Twips at, const std::vector<std::string>& items) override {
     return adopt<QtComboBox>(place(new QComboBox(host(parent)), at), items);
   }
 

@@ -2,12 +2,10 @@
 // lives in <machine folder>/registry.reg. Readers read the file as it is;
 // writers hold an exclusive lock on registry.reg.lock, re-read the file, and
 // replace it by rename, so a crash leaves either the old or the new file.
-#ifndef _WIN32
-
 #include "platform/winreg.h"
 
-#include "platform/machine.h"
-#include "platform/regfile.h"
+#include "platform/linux/machine.h"
+#include "platform/linux/regfile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,6 +17,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace platform {
 
 struct HKEY__ {
   std::string path;  // full path, "HKEY_LOCAL_MACHINE\..." without a trailing "\"
@@ -319,4 +319,4 @@ LONG RegCloseKey(HKEY key) {
   return ERROR_SUCCESS;
 }
 
-#endif  // _WIN32
+}  // namespace platform

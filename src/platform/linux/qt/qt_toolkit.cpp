@@ -1,7 +1,7 @@
-#include "platform/qt/toolkit.h"
+#include "platform/linux/qt/toolkit.h"
 
 #include "platform/controls.h"
-#include "platform/qt/qt_controls.h"
+#include "platform/linux/qt/qt_controls.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,4 +1,4 @@
-#include "platform/regfile.h"
+#include "platform/linux/regfile.h"
 
 #include <algorithm>
 
