@@ -94,8 +94,8 @@ std::string bytesToText(const char* data, size_t size) {
   return out;
 }
 
-// The reverse: a character above U+00FF becomes '?'; a byte that is not valid
-// UTF-8 goes out as it is.
+// The reverse: a character above U+00FF, or a byte that is not valid UTF-8,
+// goes out as '?', as on Linux.
 std::string textToBytes(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -106,7 +106,7 @@ std::string textToBytes(const std::string& text) {
     for (size_t k = 1; valid && k < length; ++k)
       valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
     if (!valid) {
-      out += static_cast<char>(c);
+      out += '?';
       ++i;
       continue;
     }
