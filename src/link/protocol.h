@@ -5,7 +5,12 @@
 
 // "P" + port index digit + "1" (on) or "0" (off): "P01" switches port 1 on.
 inline std::string SwitchCommand(int index, bool on) {
-  return "P" + std::to_string(index) + (on ? "1" : "0");
+  // Built front to back: "P" + a temporary makes GCC 12 warn, falsely, of
+  // overlapping copies (-Wrestrict) when optimising.
+  std::string command(1, 'P');
+  command += std::to_string(index);
+  command += on ? '1' : '0';
+  return command;
 }
 
 // Initialises the board.

@@ -11,7 +11,7 @@ if(TARNWICK_CLANGXX AND NOT TARNWICK_SANITIZE)
   set(fuzzer ${CMAKE_CURRENT_BINARY_DIR}/regfile_fuzzer)
   add_custom_command(
     OUTPUT ${fuzzer}
-    COMMAND ${TARNWICK_CLANGXX} -std=c++20 -g -O1 -Wall -Wextra -Werror
+    COMMAND ${TARNWICK_CLANGXX} -std=c++20 -g -O1 -Wall -Wextra $<$<BOOL:${TARNWICK_WERROR}>:-Werror>
             -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
             -I${PROJECT_SOURCE_DIR}/src
             ${reliability_dir}/regfile_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/linux/regfile.cpp

@@ -161,3 +161,12 @@ std::string registryValue(const std::string& file, const std::string& name) {
   }
   return {};
 }
+
+std::string joined(const std::vector<std::string>& lines, const std::string& separator) {
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i) out += separator;
+    out += lines[i];
+  }
+  return out;
+}

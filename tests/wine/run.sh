@@ -2,7 +2,7 @@
 # Runs the registry cases twice, against the emulation and against advapi32,
 # and fails on any difference between the two outputs.
 #
-#   run.sh NATIVE_PROGRAM SOURCE_ROOT WORK_DIR
+#   run.sh NATIVE_PROGRAM SOURCE_ROOT WORK_DIR [-Werror]
 #
 # NATIVE_PROGRAM is the conformance program built against the emulation. The
 # same source is cross-built here as a Windows console program with mingw-w64,
@@ -13,6 +13,7 @@ set -uo pipefail
 native=$1
 root=$2
 work=$3
+werror=${4:-}
 
 fail() { echo "run.sh: $*" >&2; exit 1; }
 
@@ -36,7 +37,7 @@ trap cleanup EXIT
 # The same flags the project builds with, so the cases are warning-clean for
 # Windows too.
 x86_64-w64-mingw32-g++ -std=c++20 -O1 -static \
-  -Wall -Wextra -Wpedantic -Wformat=2 -Wold-style-cast -Wshadow -Werror \
+  -Wall -Wextra -Wpedantic -Wformat=2 -Wold-style-cast -Wshadow $werror \
   -I "$root/src" -I "$root/tests" \
   -o "$exe" "$root/tests/wine/conformance.cpp" "$root/src/platform/windows/winreg_win32.cpp" \
   -ladvapi32 || fail "cross build failed"

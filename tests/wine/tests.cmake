@@ -14,7 +14,7 @@ set_tests_properties(registry_conformance PROPERTIES LABELS "wine" TIMEOUT 120)
 add_test(NAME registry_conformance_wine
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/run.sh
                  $<TARGET_FILE:registry_conformance> ${PROJECT_SOURCE_DIR}
-                 ${CMAKE_CURRENT_BINARY_DIR}/wine)
+                 ${CMAKE_CURRENT_BINARY_DIR}/wine $<$<BOOL:${TARNWICK_WERROR}>:-Werror>)
 set_tests_properties(registry_conformance_wine PROPERTIES
   LABELS "wine;no-asan" TIMEOUT 600)
 

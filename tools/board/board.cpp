@@ -119,8 +119,11 @@ class Board {
       return false;
     }
     std::string line = timestamp() + " " + text + (text == "P90" ? " init" : "") + " ports";
-    for (size_t i = 0; i < states_.size(); ++i)
-      line += " " + std::to_string(i + 1) + ":" + (states_[i] ? "ON" : "OFF");
+    for (size_t i = 0; i < states_.size(); ++i) {
+      line += ' ';
+      line += std::to_string(i + 1);
+      line += states_[i] ? ":ON" : ":OFF";
+    }
     say(line);
     answer(options_.fixedReply ? options_.reply : text + " OK\r\n");
     return true;

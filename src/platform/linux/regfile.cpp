@@ -219,8 +219,17 @@ bool quotable(const Value& value) {
   return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
 }
 
+// Text in quotes, built front to back: a literal put before a temporary string
+// makes GCC 12 warn, falsely, of overlapping copies (-Wrestrict) when optimising.
+std::string quoted(const std::string& text) {
+  std::string out(1, '"');
+  out += text;
+  out += '"';
+  return out;
+}
+
 std::string valueLine(const Value& value) {
-  const std::string name = value.name.empty() ? "@" : "\"" + escaped(value.name) + "\"";
+  const std::string name = value.name.empty() ? std::string(1, '@') : quoted(escaped(value.name));
   if (quotable(value))
     return name + "=\"" + escaped(std::string_view(value.data).substr(0, value.data.size() - 1)) + "\"";
   if (value.type == kDword && value.data.size() == 4) {
