@@ -19,13 +19,16 @@ done
 tmp=$(mktemp -d)
 # shellcheck source=../tests/wine/lib.sh
 . "$root/tests/wine/lib.sh"
-xvfb=""
-trap 'wine_stop; [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null; rm -rf "$tmp"' EXIT
+xvfb="" board=""
+trap 'wine_stop; [ -n "$board" ] && kill "$board" 2>/dev/null; [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null; rm -rf "$tmp"' EXIT
 
 # The baseline, built as tarnwick.exe is: static, optimised, no console.
 mkdir -p "$tmp/ours" "$tmp/baseline"
 x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -s -static -mwindows -o "$tmp/baseline/tarnwick-baseline.exe" \
   "$here/baseline_win32/main.cpp" || { echo "the baseline did not build"; exit 1; }
+x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -s -static -I "$root/src" -o "$tmp/serial-roundtrip.exe" \
+  "$here/serial_win32/roundtrip.cpp" "$root/src/platform/windows/serial_win32.cpp" "$root/src/platform/fault.cpp" \
+  || { echo "serial-roundtrip.exe did not build"; exit 1; }
 cp "$exe" "$winbuild"/ON.gif "$winbuild"/OFF.gif "$tmp/ours/"
 
 echo "# tarnwick.exe under Wine against a minimal Win32 program"
@@ -50,3 +53,15 @@ wine_setup "$tmp/wine" >/dev/null 2>&1 || { echo "no Wine prefix"; exit 1; }
 wine_ports COM1 "$tmp/com1" >/dev/null 2>&1 || { echo "COM1 could not be mapped"; exit 1; }
 timeout 900 "$driver" --ours "$tmp/ours/tarnwick.exe" --baseline "$tmp/baseline/tarnwick-baseline.exe" \
   --link "$tmp/com1" --server "$(wine_server_pid)" "$@"
+
+# The serial control's own share: command to answer with the board simulator.
+if [[ " $* " != *" --only "* ]] && [ -x "$build/tarnwick-board" ]; then
+  "$build/tarnwick-board" --link "$tmp/com1" >/dev/null 2>&1 &
+  board=$!
+  sleep 0.5
+  echo
+  echo "## The serial control under Wine against a plain handle (board simulator on COM1)"
+  echo
+  (cd "$tmp" && timeout 300 wine "$tmp/serial-roundtrip.exe" 500) | tr -d '\r'
+  wine_stop
+fi

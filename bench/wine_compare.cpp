@@ -4,6 +4,7 @@
 // mapped to --link, a running wineserver) and calls it:
 //   bench_wine_compare --ours tarnwick.exe --baseline tarnwick-baseline.exe
 //                      --link PATH --server PID [--runs 11] [--presses 200]
+//                      [--gap 20] [--only startup,press,unplug]
 // Prints markdown tables: exec to window mapped, press to bytes, idle CPU,
 // and CPU after the device goes away.
 
@@ -89,6 +90,8 @@ struct Options {
   pid_t server = 0;
   int runs = 11;
   int presses = 200;
+  int gapMs = 20;  // after each press and release
+  std::string only = "startup,press,unplug";
 };
 
 struct Pty {
@@ -189,8 +192,15 @@ struct Run {
   Run& operator=(const Run&) = delete;
 };
 
+// Moves the pointer off every window.
+void park(Display* dpy) {
+  XTestFakeMotionEvent(dpy, -1, DisplayWidth(dpy, DefaultScreen(dpy)) - 2,
+                       DisplayHeight(dpy, DefaultScreen(dpy)) - 2, CurrentTime);
+  XFlush(dpy);
+}
+
 // Presses port 1 (client 52,96 in both programs) and times the bytes.
-void press(Display* dpy, const Run& run, Pty& line, int presses, std::vector<double>& down,
+void press(Display* dpy, const Run& run, Pty& line, int presses, int gapMs, std::vector<double>& down,
            std::vector<double>& up, int& wrong) {
   Window child = 0;
   int x = 0, y = 0;
@@ -210,7 +220,7 @@ void press(Display* dpy, const Run& run, Pty& line, int presses, std::vector<dou
       const double ms = static_cast<double>(nowNs() - t0) / 1e6;
       if (got != (isDown ? "P01" : "P00")) ++wrong;
       (isDown ? down : up).push_back(ms);
-      sleepMs(20);
+      sleepMs(gapMs);
     }
   }
 }
@@ -227,10 +237,12 @@ int main(int argc, char** argv) {
     else if (k == "--server") o.server = std::stoi(v);
     else if (k == "--runs") o.runs = std::stoi(v);
     else if (k == "--presses") o.presses = std::stoi(v);
+    else if (k == "--only") o.only = v;
+    else if (k == "--gap") o.gapMs = std::stoi(v);
   }
   if (o.ours.empty() || o.baseline.empty() || o.link.empty()) {
     std::fprintf(stderr, "usage: bench_wine_compare --ours EXE --baseline EXE --link PATH --server PID "
-                         "[--runs N] [--presses N]\n");
+                         "[--runs N] [--presses N] [--gap MS] [--only startup,press,unplug]\n");
     return 2;
   }
   Display* dpy = XOpenDisplay(nullptr);
@@ -241,8 +253,10 @@ int main(int argc, char** argv) {
   XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
   Pty line(o.link);
 
+  const auto wanted = [&](const char* part) { return o.only.find(part) != std::string::npos; };
   // Start-up, alternating; run -1 warms the caches and creates the settings.
   std::vector<double> startup[2];
+  if (wanted("startup")) {
   for (int r = -1; r < o.runs; ++r) {
     for (int k = 0; k < 2; ++k) {
       Run run(k == 0 ? o.ours : o.baseline, dpy);
@@ -259,31 +273,42 @@ int main(int argc, char** argv) {
               *std::max_element(startup[0].begin(), startup[0].end()),
               *std::min_element(startup[1].begin(), startup[1].end()),
               *std::max_element(startup[1].begin(), startup[1].end()));
+  }
 
   // Press to bytes, then idle, for each program.
-  std::printf("\n## Press to bytes and idle under Wine (%d presses of port 1 through XTest)\n\n", o.presses);
-  std::printf("| program | press p50 / p99 / max | release p50 / p99 / max | wrong | idle 10 s: program CPU / wake-ups | wineserver CPU |\n"
-              "|---|---|---|---|---|---|\n");
-  for (int k = 0; k < 2; ++k) {
+  if (wanted("press")) {
+    std::printf("\n## Press to bytes and idle under Wine (%d presses of port 1 through XTest, %d ms after each press and release)\n\n",
+                o.presses, o.gapMs);
+    std::printf("| program | press p50 / p99 / max | release p50 / p99 / max | wrong | idle 10 s, pointer off the window: program CPU / wake-ups | wineserver CPU | wake-ups in 5 s, pointer resting on the button |\n"
+                "|---|---|---|---|---|---|---|\n");
+  }
+  for (int k = 0; k < 2 && wanted("press"); ++k) {
     Run run(k == 0 ? o.ours : o.baseline, dpy);
     sleepMs(500);
     std::vector<double> down, up;
     int wrong = 0;
-    press(dpy, run, line, o.presses, down, up, wrong);
+    press(dpy, run, line, o.presses, o.gapMs, down, up, wrong);
+    // Resting on the button, then away from the window: Wine follows a pointer
+    // over a themed button (hot tracking) by polling.
+    const long hover0 = switches(run.pid);
+    sleepMs(5000);
+    const long hover = switches(run.pid) - hover0;
+    park(dpy);
     sleepMs(1000);
     const double cpu0 = cpuMs(run.pid), server0 = o.server ? cpuMs(o.server) : 0;
     const long woke0 = switches(run.pid);
     sleepMs(10000);
     const double idle = cpuMs(run.pid) - cpu0, server = (o.server ? cpuMs(o.server) : 0) - server0;
     const long woke = switches(run.pid) - woke0;
-    std::printf("| %s | %.2f / %.2f / %.2f ms | %.2f / %.2f / %.2f ms | %d | %.0f ms / %ld | %.0f ms |\n",
+    std::printf("| %s | %.2f / %.2f / %.2f ms | %.2f / %.2f / %.2f ms | %d | %.0f ms / %ld | %.0f ms | %ld |\n",
                 k == 0 ? "tarnwick.exe" : "baseline", percentile(down, 0.5), percentile(down, 0.99),
                 percentile(down, 1.0), percentile(up, 0.5), percentile(up, 0.99), percentile(up, 1.0), wrong, idle,
-                woke, server);
+                woke, server, hover);
   }
 
   // The device goes away under the running program.
-  {
+  if (wanted("unplug")) {
+    park(dpy);
     Run run(o.ours, dpy);
     sleepMs(1000);
     line.unplug();
