@@ -5,10 +5,13 @@
 # file and the exit status; in the last run also what the window shows, which
 # the test helper, the same program, writes to a file.
 #   e2e.sh TARNWICK BOARD TWK_HELPER
+# TARNWICK_PROGRAM_KIND=wine runs tarnwick.exe under Wine instead (lib.sh).
 # BOARD is the far end: tarnwick-board, or tarnwick-avr-board (the firmware in
 # simavr), which also reports its output pins and takes line noise, so the
 # scenario checks the pins and a garbled line as well.
 set -uo pipefail
+# A build that was not made (the Windows one) is skipped, not failed.
+[ -e "$1" ] || { echo "e2e: no $1 (scripts/build-windows makes tarnwick.exe)" >&2; exit 77; }
 program=$(realpath "$1") board=$(realpath "$2") helper=$(realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
@@ -26,10 +29,7 @@ speed_box=$(centre 1020 660 1395 315 60 2280)
 save=$(centre 300 3900 1695 375 0 0)
 
 today_log() { echo "TWK$(date +%Y%m%d).log"; }
-client_height() { xdotool getwindowgeometry "$1" | awk '/Geometry/ { split($2, s, "x"); print s[2] }'; }
 extended() { (($(client_height "$1") > 300)); }
-# The file is REGEDIT4 text with CR LF line ends.
-registry_has() { tr -d '\r' <"$registry" | grep -qxF "$1"; }
 board_speed_is() { [ "$(board_speed)" = "$1" ]; }
 
 start_x
@@ -40,8 +40,7 @@ fi
 
 # --- Run 1: a working line -------------------------------------------------
 mkdir -p "$tmp/run1/cwd" "$tmp/run1/data"
-registry=$tmp/run1/data/tarnwick/registry.reg
-start_board "$board" "$tmp/run1/data/tarnwick/dosdevices/com1" "${board_options[@]}"
+start_board "$board" "$(com1_link "$tmp/run1/data")" "${board_options[@]}"
 start_program "$program" "$tmp/run1/cwd" "$tmp/run1/data"
 main=$(find_window "Tarnwick - V1.0")
 [ -n "$main" ] || fail "the main window did not appear"
@@ -123,14 +122,15 @@ await_program_end
 commands=$(board_commands)
 [ "$commands" = "$expected" ] || fail "the board saw \"$commands\", not \"$expected\""
 for line in '"Port 3 Mode"="1"' '"Port 1 Mode"="0"' '"Comm Speed"="19200"' '"Comm Port"="1"'; do
-  registry_has "$line" || fail "registry.reg lacks $line"
+  registry_has "$line" || fail "the registry lacks $line"
 done
+stop_board
 written=$(cat "$tmp"/run1/cwd/TWK*.log 2>/dev/null)
 [ -z "$written" ] || fail "a working run wrote to the log file: $written"
 
 # --- Run 2: the port device is missing ---------------------------------------
-mkdir -p "$tmp/run2/cwd" "$tmp/run2/data/tarnwick/dosdevices"
-ln -s "$tmp/no-such-device" "$tmp/run2/data/tarnwick/dosdevices/com1"
+mkdir -p "$tmp/run2/cwd" "$(dirname "$(com1_link "$tmp/run2/data")")"
+ln -sfn "$tmp/no-such-device" "$(com1_link "$tmp/run2/data")"
 start_program "$program" "$tmp/run2/cwd" "$tmp/run2/data"
 main=$(find_window "Tarnwick - V1.0")
 [ -n "$main" ] || fail "without a port the main window did not appear"
@@ -152,6 +152,8 @@ n_all=$(wc -l <"$log")
 ((n_all == n_load + n_exit)) || fail "unexpected lines in the log file: $(cat "$log")"
 
 # --- Run 3: the board is unplugged while the program runs --------------------
+# The test helper that reports what the window shows is the Qt program's twin.
+if [ "$program_kind" != linux ]; then echo "e2e: ok"; exit 0; fi
 mkdir -p "$tmp/run3/cwd" "$tmp/run3/data/tarnwick"
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwick Works\\Tarnwick]\r\n"Port 1 Mode"="1"\r\n' \
   >"$tmp/run3/data/tarnwick/registry.reg"

@@ -1,6 +1,12 @@
 # Shared by the end-to-end scripts: a private X server, the board simulator,
 # the program as its own process, and clicks on controls by their twip
 # geometry. Sourcing it makes the scratch folder $tmp, removed at exit.
+#
+# TARNWICK_PROGRAM_KIND says which build runs: "linux" (the default: the Qt
+# program, its registry file and dosdevices links under XDG_DATA_HOME) or
+# "wine" (tarnwick.exe under Wine in a throwaway prefix, COM1 mapped through
+# HKLM\Software\Wine\Ports, the registry read with `wine reg query`). What
+# differs between them is below under "The program"; the scenarios do not.
 
 tmp=$(mktemp -d)
 trap 'stop_all; rm -rf "$tmp"' EXIT
@@ -46,18 +52,58 @@ start_board() {
   await "the board's device path" 10 test -s "$tmp/board.out"
 }
 
-# Starts the program ($1) in the current directory $2 with XDG_DATA_HOME=$3,
-# passing it any further arguments.
-start_program() {
-  local program=$1 cwd=$2 data=$3; shift 3
-  (cd "$cwd" && XDG_DATA_HOME=$data exec "$program" "$@") >"$tmp/program.out" 2>&1 &
-  program_pid=$!
-}
+# --- The program ---------------------------------------------------------
+# start_program PROGRAM CWD DATA [ARG...]  starts it in CWD (DATA: its machine
+#                                  folder), passing it the ARGs
+# com1_link DATA                   where the link to COM1's device belongs
+# registry_has '"Name"="value"'    the stored settings hold that value
+# client_height WINDOW             height in pixels of a window's client area
+# program_stop                     ends what the program leaves running, so a
+#                                  pseudo-terminal can be closed safely
+program_kind=${TARNWICK_PROGRAM_KIND:-linux}
+case $program_kind in
+  linux)
+    start_program() {
+      registry=$3/tarnwick/registry.reg
+      (cd "$2" && XDG_DATA_HOME=$3 exec "$1" "${@:4}") >"$tmp/program.out" 2>&1 &
+      program_pid=$!
+    }
+    com1_link() { echo "$1/tarnwick/dosdevices/com1"; }
+    # The file is REGEDIT4 text with CR LF line ends.
+    registry_has() { tr -d '\r' <"$registry" | grep -qxF "$1"; }
+    program_stop() { :; }
+    ;;
+  wine)
+    # shellcheck source=../wine/lib.sh
+    . "$(dirname "${BASH_SOURCE[0]}")/../wine/lib.sh"
+    # One prefix for the whole script, COM1 always at $tmp/com1.
+    wine_ready=""
+    start_program() {
+      if [ -z "$wine_ready" ]; then
+        wine_setup "$tmp/wine" >"$tmp/wine-setup.out" 2>&1 || fail "no Wine prefix: $(cat "$tmp/wine-setup.out")"
+        wine_ports COM1 "$tmp/com1" >>"$tmp/wine-setup.out" 2>&1 || fail "COM1 not mapped: $(cat "$tmp/wine-setup.out")"
+        wine_ready=1
+      fi
+      [ -n "$(wine_server_pid)" ] || wine_server_start
+      (cd "$2" && exec timeout 120 wine "$1" "${@:4}") >"$tmp/program.out" 2>&1 &
+      program_pid=$!
+    }
+    com1_link() { echo "$tmp/com1"; }
+    registry_has() {
+      local name=${1#\"} value=${1#*\"=\"}
+      name=${name%%\"=*} value=${value%\"}
+      [ "$(wine_reg_value 'HKLM\SOFTWARE\Tarnwick Works\Tarnwick' "$name")" = "$value" ]
+    }
+    program_stop() { wine_stop; }
+    ;;
+  *) echo "TARNWICK_PROGRAM_KIND must be linux or wine, not $program_kind" >&2; exit 2 ;;
+esac
+client_height() { xdotool getwindowgeometry "$1" | awk '/Geometry/ { split($2, s, "x"); print s[2] }'; }
 
-# Ends the board simulator, which takes its link with it: the board unplugged.
+# Ends the board simulator (after whatever still holds its device).
 stop_board() {
-  kill -TERM "$board_pid" 2>/dev/null
-  wait "$board_pid" 2>/dev/null
+  program_stop
+  [ -n "$board_pid" ] && { kill -TERM "$board_pid" 2>/dev/null; wait "$board_pid" 2>/dev/null; }
   board_pid=""
 }
 
@@ -99,7 +145,7 @@ await_program_end() {
 
 stop_all() {
   [ -n "$program_pid" ] && kill -KILL "$program_pid" 2>/dev/null
-  [ -n "$board_pid" ] && { kill -TERM "$board_pid" 2>/dev/null; wait "$board_pid" 2>/dev/null; }
+  stop_board
   [ -n "$xvfb_pid" ] && { kill -TERM "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
   board_pid="" xvfb_pid="" program_pid=""
 }

@@ -16,3 +16,13 @@ if(NOT TARNWICK_SANITIZE)
   add_test(NAME package COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/package.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(package PROPERTIES LABELS "package;no-asan" TIMEOUT 300)
 endif()
+
+# The same scenario against tarnwick.exe under Wine, from the Windows build
+# (scripts/build-windows); skipped when that build is not there.
+set(TARNWICK_WINDOWS_BUILD ${PROJECT_SOURCE_DIR}/build-win CACHE PATH
+    "The mingw-w64 build whose tarnwick.exe the Wine tests run")
+add_test(NAME e2e_wine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e.sh
+         ${TARNWICK_WINDOWS_BUILD}/tarnwick.exe $<TARGET_FILE:tarnwick-board>
+                 $<TARGET_FILE:twk_helper>)
+set_tests_properties(e2e_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 240 SKIP_RETURN_CODE 77
+                     ENVIRONMENT TARNWICK_PROGRAM_KIND=wine RESOURCE_LOCK pty)

@@ -132,13 +132,16 @@ void nameIsAFolder(const TempMachine& m) { std::filesystem::create_directory(m.w
 void directoryRemoved(const TempMachine& m) {
   std::filesystem::create_directory(m.workDir() + "/gone");
   std::filesystem::current_path(m.workDir() + "/gone");
-  std::filesystem::remove(m.workDir() + "/gone");
+  std::error_code kept;
+  if (!std::filesystem::remove(m.workDir() + "/gone", kept))
+    GTEST_SKIP() << "this system does not remove a process's current directory";
 }
 
 class WriteLogRefused : public WriteLogTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(WriteLogRefused, TheLineIsLostSilentlyAndTheProcedureGoesOn) {
   GetParam().prepare(machine);
+  if (IsSkipped()) return;
   const Steps step("[Form_Load] Error (");
   bool carriedOn = false;
   step(faultTypeMismatch);

@@ -7,29 +7,68 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#ifdef _WIN32
+#include <random>
+#else
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
-TempMachine::TempMachine() {
+namespace {
+
+// A new folder of its own under the temporary folder.
+std::string makeTempFolder() {
+#ifdef _WIN32
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path folder = fs::temp_directory_path() / ("tarnwick-test-" + std::to_string(random()));
+    if (fs::create_directory(folder)) return folder.string();
+  }
+  throw std::runtime_error("no temporary folder");
+#else
   std::string pattern = (fs::temp_directory_path() / "tarnwick-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-  root_ = pattern;
+  return pattern;
+#endif
+}
+
+void setEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  ::setenv(name, value.c_str(), 1);
+#endif
+}
+
+void unsetEnv(const char* name) {
+#ifdef _WIN32
+  _putenv_s(name, "");  // an empty value removes it
+#else
+  ::unsetenv(name);
+#endif
+}
+
+}  // namespace
+
+TempMachine::TempMachine() {
+  root_ = makeTempFolder();
   const char* xdg = std::getenv("XDG_DATA_HOME");
   hadXdg_ = xdg != nullptr;
   if (xdg) oldXdg_ = xdg;
   oldCwd_ = fs::current_path().string();
   fs::create_directories(root_ + "/data/tarnwick");
   fs::create_directories(root_ + "/work");
-  ::setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
+  setEnv("XDG_DATA_HOME", root_ + "/data");
   fs::current_path(workDir());
 }
 
 TempMachine::~TempMachine() {
   std::error_code ignored;
   fs::current_path(oldCwd_, ignored);
-  if (hadXdg_) ::setenv("XDG_DATA_HOME", oldXdg_.c_str(), 1);
-  else ::unsetenv("XDG_DATA_HOME");
+  if (hadXdg_) setEnv("XDG_DATA_HOME", oldXdg_);
+  else unsetEnv("XDG_DATA_HOME");
   // A test may have taken rights away; give them back so everything goes.
   for (auto it = fs::recursive_directory_iterator(root_, ignored); it != fs::recursive_directory_iterator();
        it.increment(ignored)) {

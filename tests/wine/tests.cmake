@@ -17,3 +17,21 @@ add_test(NAME registry_conformance_wine
                  ${CMAKE_CURRENT_BINARY_DIR}/wine $<$<BOOL:${TARNWICK_WERROR}>:-Werror>)
 set_tests_properties(registry_conformance_wine PROPERTIES
   LABELS "wine;no-asan" TIMEOUT 600)
+
+# The Windows build (scripts/build-windows, then cpack there) under Wine: its
+# unit tests, pictures, quick second clicks and its installer. Skipped when
+# that build is not there.
+set(TARNWICK_WINDOWS_BUILD ${PROJECT_SOURCE_DIR}/build-win CACHE PATH
+    "The mingw-w64 build whose tarnwick.exe the Wine tests run")
+add_test(NAME windows_wine
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/windows.sh ${TARNWICK_WINDOWS_BUILD}
+                 $<TARGET_FILE:tarnwick-board>)
+set_tests_properties(windows_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 300 RESOURCE_LOCK pty
+                     SKIP_RETURN_CODE 77)
+
+# The Windows serial control under Wine against the board simulator on a
+# pseudo-terminal; the script cross-builds its own small program.
+add_test(NAME serial_line_wine
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/serial_line.sh
+                 $<TARGET_FILE:tarnwick-board> ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/wine)
+set_tests_properties(serial_line_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 180 RESOURCE_LOCK pty)

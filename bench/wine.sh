@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# tarnwick.exe against a minimal Win32 program with the same controls, both
+# under Wine on a private Xvfb, side by side in one run: the exe's size and
+# imports, start-up to window mapped, press to bytes, idle CPU and an unplug.
+#   bench/wine.sh [LINUX_BUILD [WINDOWS_BUILD]]   (defaults: build, build-win)
+# Needs bench_wine_compare from the Linux build (libxtst-dev) and tarnwick.exe
+# from scripts/build-windows. Prints figures only.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+build=$(realpath "${1:-$root/build}")
+winbuild=$(realpath "${2:-$root/build-win}")
+shift $(($# > 2 ? 2 : $#))
+exe=$winbuild/tarnwick.exe
+driver=$build/bench/bench_wine_compare
+for f in "$exe" "$driver"; do
+  [ -f "$f" ] || { echo "missing $f (scripts/build-windows; the driver needs libxtst-dev)"; exit 0; }
+done
+tmp=$(mktemp -d)
+# shellcheck source=../tests/wine/lib.sh
+. "$root/tests/wine/lib.sh"
+xvfb="" board=""
+trap 'wine_stop; [ -n "$board" ] && kill "$board" 2>/dev/null; [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null; rm -rf "$tmp"' EXIT
+
+# The baseline, built as tarnwick.exe is: static, optimised, no console.
+mkdir -p "$tmp/ours" "$tmp/baseline"
+x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -s -static -mwindows -o "$tmp/baseline/tarnwick-baseline.exe" \
+  "$here/baseline_win32/main.cpp" || { echo "the baseline did not build"; exit 1; }
+x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -s -static -I "$root/src" -o "$tmp/serial-roundtrip.exe" \
+  "$here/serial_win32/roundtrip.cpp" "$root/src/platform/windows/serial_win32.cpp" "$root/src/platform/fault.cpp" \
+  || { echo "serial-roundtrip.exe did not build"; exit 1; }
+cp "$exe" "$winbuild"/ON.gif "$winbuild"/OFF.gif "$tmp/ours/"
+
+echo "# tarnwick.exe under Wine against a minimal Win32 program"
+echo
+echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
+     "$(wine --version 2>/dev/null), Xvfb, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }' | sort -f | paste -sd' ')
+echo "| figure | tarnwick.exe | baseline | goal |"
+echo "|---|---|---|---|"
+echo "| size | $(stat -c %s "$exe" | awk '{ printf "%.2f MB (%d bytes)", $1 / 1048576, $1 }') |" \
+     "$(stat -c %s "$tmp/baseline/tarnwick-baseline.exe" | awk '{ printf "%.2f MB", $1 / 1048576 }') | < 2 MB |"
+echo "| imports | $imports | | system DLLs only |"
+echo
+
+: >"$tmp/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.05; done
+export DISPLAY=:$(head -n1 "$tmp/display")
+wine_setup "$tmp/wine" >/dev/null 2>&1 || { echo "no Wine prefix"; exit 1; }
+wine_ports COM1 "$tmp/com1" >/dev/null 2>&1 || { echo "COM1 could not be mapped"; exit 1; }
+timeout 900 "$driver" --ours "$tmp/ours/tarnwick.exe" --baseline "$tmp/baseline/tarnwick-baseline.exe" \
+  --link "$tmp/com1" --server "$(wine_server_pid)" "$@"
+
+# The serial control's own share: command to answer with the board simulator.
+if [[ " $* " != *" --only "* ]] && [ -x "$build/tarnwick-board" ]; then
+  "$build/tarnwick-board" --link "$tmp/com1" >/dev/null 2>&1 &
+  board=$!
+  sleep 0.5
+  echo
+  echo "## The serial control under Wine against a plain handle (board simulator on COM1)"
+  echo
+  (cd "$tmp" && timeout 300 wine "$tmp/serial-roundtrip.exe" 500) | tr -d '\r'
+  wine_stop
+fi

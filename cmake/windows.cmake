@@ -1,0 +1,85 @@
+# tarnwick.exe for 64-bit Windows: the core, the Win32 backend
+# (src/platform/windows) and the resources, linked statically so that the
+# program imports nothing but system DLLs. ON.gif and OFF.gif go beside it
+# (src/CMakeLists.txt).
+enable_language(RC)
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                        _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+# -O2, not -O3: GCC 12 warns falsely (-Wrestrict) about std::string at -O3.
+set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG")
+add_link_options(-static -static-libgcc -static-libstdc++ $<$<CONFIG:Release,MinSizeRel>:-s>)
+
+# The core and the backend, as on Linux (src/CMakeLists.txt), with the
+# resources (manifest, icon, version) in the program.
+add_subdirectory(src)
+set(windows_dir ${PROJECT_SOURCE_DIR}/src/platform/windows)
+configure_file(${windows_dir}/tarnwick.rc.in ${CMAKE_BINARY_DIR}/tarnwick.rc @ONLY)
+target_sources(tarnwick PRIVATE ${CMAKE_BINARY_DIR}/tarnwick.rc)
+set_property(SOURCE ${CMAKE_BINARY_DIR}/tarnwick.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${windows_dir}/tarnwick.manifest ${PROJECT_SOURCE_DIR}/assets/tarnwick.ico)
+
+# The installer and a zip of the same files:
+#   (cd build-win && cpack)  -> tarnwick-1.0-win64.exe, tarnwick-1.0-win64.zip
+# The installer is a 64-bit NSIS program: it puts tarnwick.exe and the
+# pictures into Program Files\Tarnwick, adds a Start-menu entry and an
+# uninstaller, and lets the Users group write the settings key
+# (packaging/windows/tarnwick.nsh).
+install(TARGETS tarnwick RUNTIME DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/assets/ON.gif ${PROJECT_SOURCE_DIR}/assets/OFF.gif
+        DESTINATION .)
+
+set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_PACKAGE_NAME "${TARNWICK_PRODUCT}")
+set(CPACK_PACKAGE_VENDOR "${TARNWICK_COMPANY}")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Switches the five ports of an MCU board over a serial line")
+set(CPACK_PACKAGE_FILE_NAME tarnwick-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "${TARNWICK_PRODUCT}")
+# The installer's own key, apart from the program's settings key
+# (SOFTWARE\<company>\Tarnwick), which an uninstall would otherwise delete.
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "${TARNWICK_PRODUCT} Installation")
+
+set(nsh ${PROJECT_SOURCE_DIR}/packaging/windows/tarnwick.nsh)
+set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!include '${nsh}'")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)  # no licence text to show
+set(CPACK_NSIS_PACKAGE_NAME "${TARNWICK_PRODUCT}")
+set(CPACK_NSIS_DISPLAY_NAME "${TARNWICK_PRODUCT} ${PROJECT_VERSION}")
+set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/assets/tarnwick.ico)
+set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/assets/tarnwick.ico)
+set(CPACK_NSIS_INSTALLED_ICON_NAME tarnwick.exe)
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "!insertmacro TarnwickInstall")
+set(CPACK_NSIS_CREATE_ICONS_EXTRA "!insertmacro TarnwickShortcut")
+set(CPACK_NSIS_DELETE_ICONS_EXTRA "!insertmacro TarnwickRemoveShortcut")
+include(CPack)
+
+# Tests built for Windows, run under Wine by the Linux build's ctest
+# (tests/wine/windows.sh, label "wine"): the unit tests that need no window,
+# with GoogleTest built here from Debian's sources, and a small tool that shows
+# what access the installer gave the settings key.
+if(TARNWICK_TESTS)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(lib gtest gtest_main)
+    set_property(TARGET ${lib} PROPERTY COMPILE_OPTIONS "")  # not our warnings
+  endforeach()
+
+  set(tests ${PROJECT_SOURCE_DIR}/tests)
+  add_library(tarnwick_testmachine STATIC ${tests}/support/machine.cpp)
+  target_include_directories(tarnwick_testmachine PUBLIC ${tests})
+  target_link_libraries(tarnwick_testmachine PUBLIC tarnwick_program gtest)
+
+  # The log writer and the common error report, with this system's clock,
+  # files and code page.
+  add_executable(test_persist ${tests}/persist/writelog_test.cpp)
+  target_link_libraries(test_persist PRIVATE tarnwick_testmachine gtest_main)
+
+  add_executable(access ${tests}/wine/access.cpp)
+  target_link_options(access PRIVATE -municode)
+  target_link_libraries(access PRIVATE advapi32)
+
+  set_target_properties(test_persist access PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+endif()
