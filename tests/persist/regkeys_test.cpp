@@ -146,6 +146,14 @@ TEST_P(RegKeysStoredForms, ReadsTextAndNumbersAndReplacesEverythingElse) {
   }
 }
 
+// n letters in quotes, as a value line holds a text.
+std::string quotedLetters(size_t n) {
+  std::string line(1, '"');
+  line.append(n, 'a');
+  line += '"';
+  return line;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Values, RegKeysStoredForms,
     ::testing::Values(
@@ -155,13 +163,12 @@ INSTANTIATE_TEST_SUITE_P(
         StoredForm{"NumberWithTheTopBitShownUnsigned", "dword:ffffffff", "4294967295", false},
         StoredForm{"ExpandableTextUnexpanded", "hex(2):25,50,41,54,48,25,00", "%PATH%", false},
         StoredForm{"Windows1252Bytes", "\"\x80\xe9\"", "€é", false},
-        StoredForm{"Text1023Bytes", "\"" + std::string(1023, 'a') + "\"", std::string(1023, 'a'), false},
+        StoredForm{"Text1023Bytes", quotedLetters(1023), std::string(1023, 'a'), false},
         // Longer than the first read's buffer: read again, whole, not replaced.
-        StoredForm{"Text1024BytesFillsTheBuffer", "\"" + std::string(1024, 'a') + "\"",
-                   std::string(1024, 'a'), false},
-        StoredForm{"Text2000Bytes", "\"" + std::string(2000, 'a') + "\"", std::string(2000, 'a'), false},
-        StoredForm{"Text70000Bytes", "\"" + std::string(70000, 'b') + "\"", std::string(70000, 'b'), false},
-        StoredForm{"LongExpandableText", "hex(2):" + hexText(std::string(1500, 'c')),
+        StoredForm{"Text1024BytesFillsTheBuffer", quotedLetters(1024), std::string(1024, 'a'), false},
+        StoredForm{"Text2000Bytes", quotedLetters(2000), std::string(2000, 'a'), false},
+        StoredForm{"Text70000Bytes", quotedLetters(70000), std::string(70000, 'a'), false},
+        StoredForm{"LongExpandableText", std::string("hex(2):").append(hexText(std::string(1500, 'c'))),
                    std::string(1500, 'c'), false},
         StoredForm{"EmptyText", "\"\"", "9600", true},
         StoredForm{"RawBytes", "hex:01,02", "9600", true},
