@@ -101,6 +101,7 @@ for line in '"Port 3 Mode"="1"' '"Port 1 Mode"="0"' '"Comm Speed"="19200"' '"Com
 done
 written=$(cat "$tmp"/run1/cwd/TWK*.log 2>/dev/null)
 [ -z "$written" ] || fail "a working run wrote to the log file: $written"
+stop_board
 
 # --- Run 2: the port device is missing ---------------------------------------
 mkdir -p "$tmp/run2/cwd" "$tmp/run2/data/tarnwick/dosdevices"
