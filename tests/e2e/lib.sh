@@ -47,6 +47,7 @@ start_x() {
 # Starts the board simulator with its device linked at $2 (binary in $1,
 # options of its own after that).
 start_board() {
+  [ -z "$board_pid" ] || stop_board  # one board at a time, none left behind
   "$1" --link "$2" "${@:3}" >"$tmp/board.out" 2>&1 &
   board_pid=$!
   await "the board's device path" 10 test -s "$tmp/board.out"
