@@ -77,6 +77,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
                      PHKEY result, LPDWORD disposition);
 
 // Creates or replaces a value; the registry file is rewritten atomically.
+// Exactly size bytes of data are read; the emulation stores a text that does
+// not end in a zero byte with one added.
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
                     const BYTE* data, DWORD size);
 
