@@ -2,8 +2,8 @@
 // Windows and their controls, as the program's procedures see them: captions,
 // texts, visibility, pictures, list lines and events. The toolkit behind them
 // (a backend under platform/) is the only code that touches a window system.
-// Text is UTF-8. Geometry is in twips
-// (1/1440 inch; 15 twips to a pixel at 96 DPI).
+// Text is UTF-8. Geometry is in twips (1/1440 inch; 15 twips to a pixel at
+// 96 DPI).
 //
 // Operations that can fail raise platform::Fault. Events are plain callbacks
 // that the program sets; they run on the user-interface thread, one at a time.

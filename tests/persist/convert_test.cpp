@@ -83,9 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
                                            "9440758685084551339423045832369032229481658085593321233482747978"
                                            "26204144723168738177180919299881250404026184124858368",
                           1.7976931348623157e308},
-                      Row{"TooLarge", "1" + std::string(400, '0'), 0, kOverflow},
-                      Row{"TooSmallIsZero", "0." + std::string(400, '0') + "1", 0},
-                      Row{"Subnormal", "0." + std::string(315, '0') + "1", 1e-316}),
+                      Row{"TooLarge", std::string("1").append(400, '0'), 0, kOverflow},
+                      Row{"TooSmallIsZero", std::string("0.").append(400, '0').append("1"), 0},
+                      Row{"Subnormal", std::string("0.").append(315, '0').append("1"), 1e-316}),
     rowName);
 
 TEST(LogFileName, YearMonthAndDayWithLeadingZeros) {

@@ -122,6 +122,14 @@ TEST_P(RegKeysStoredForms, ReadsTextAndNumbersAndReplacesEverythingElse) {
   }
 }
 
+// n letters in quotes, as a value line holds a text.
+std::string quotedLetters(size_t n) {
+  std::string line(1, '"');
+  line.append(n, 'a');
+  line += '"';
+  return line;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Values, RegKeysStoredForms,
     ::testing::Values(
@@ -131,9 +139,9 @@ INSTANTIATE_TEST_SUITE_P(
         StoredForm{"NumberWithTheTopBitShownUnsigned", "dword:ffffffff", "4294967295", false},
         StoredForm{"ExpandableTextUnexpanded", "hex(2):25,50,41,54,48,25,00", "%PATH%", false},
         StoredForm{"Windows1252Bytes", "\"\x80\xe9\"", "€é", false},
-        StoredForm{"Text1023Bytes", "\"" + std::string(1023, 'a') + "\"", std::string(1023, 'a'), false},
-        StoredForm{"Text1024BytesFillsTheBuffer", "\"" + std::string(1024, 'a') + "\"", "9600", true},
-        StoredForm{"Text2000Bytes", "\"" + std::string(2000, 'a') + "\"", "9600", true},
+        StoredForm{"Text1023Bytes", quotedLetters(1023), std::string(1023, 'a'), false},
+        StoredForm{"Text1024BytesFillsTheBuffer", quotedLetters(1024), "9600", true},
+        StoredForm{"Text2000Bytes", quotedLetters(2000), "9600", true},
         StoredForm{"EmptyText", "\"\"", "9600", true},
         StoredForm{"RawBytes", "hex:01,02", "9600", true},
         StoredForm{"ListOfTexts", "hex(7):61,00,62,00,00", "9600", true}),
