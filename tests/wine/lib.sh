@@ -24,10 +24,19 @@ wine_fail() {
 
 # A persistent server whose output goes to a file, started before any client:
 # a server started by `wine` inherits the caller's output and keeps a test's
-# pipe open after the test ends.
+# pipe open after the test ends. It runs in the foreground of this script's
+# session rather than as a daemon: a daemon leads a session of its own, takes
+# the first terminal it opens (a COM port's pseudo-terminal) as its controlling
+# terminal, and gets SIGHUP when the test unplugs it.
 wine_server_start() {
-  timeout 30 wineserver -p >>"$WINEPREFIX/../wineserver.log" 2>&1 </dev/null \
-    || wine_fail "wineserver did not start"
+  wineserver -f -p >>"$WINEPREFIX/../wineserver.log" 2>&1 </dev/null &
+  local pid=$! tries=600
+  # Ready once its socket is there (in its working folder).
+  until [ -S "$(readlink "/proc/$pid/cwd" 2>/dev/null)/socket" ]; do
+    kill -0 "$pid" 2>/dev/null || wine_fail "wineserver did not start"
+    ((tries-- > 0)) || wine_fail "wineserver did not get ready"
+    sleep 0.05
+  done
 }
 
 wine_stop() {
