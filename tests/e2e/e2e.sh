@@ -191,7 +191,9 @@ await "the extended view" 10 extended "$main"
 click "$main" $init_button
 await "the not-sent line for Initialize MCU" 10 grep -qE "MCU -> Initialize $not_sent" "$shown"
 grep -qE '^log: [^ ].*[0-9] Port: 1 -> ON not sent: ' "$shown" || fail "a not-sent line lacks its time stamp"
-[[ $(log_lines) =~ ^"Port: 2 -> ON|Port: 2 -> OFF|Port: 1 -> ON|Port: 1 -> ON "$not_sent"|Port: 2 -> ON|Port: 2 -> ON "$not_sent"|Port: 2 -> OFF|Port: 2 -> OFF "$not_sent"|MCU -> Initialize|MCU -> Initialize "$not_sent$ ]] ||
+# The board's answers also take lines, and the log keeps 13, so the lines from
+# before the unplug may be gone: only what came after it is held to its order.
+[[ $(log_lines) =~ (^|"|")"Port: 1 -> ON|Port: 1 -> ON "$not_sent"|Port: 2 -> ON|Port: 2 -> ON "$not_sent"|Port: 2 -> OFF|Port: 2 -> OFF "$not_sent"|MCU -> Initialize|MCU -> Initialize "$not_sent$ ]] ||
   fail "unexpected message log: $(log_lines)"
 
 click "$main" $exit_button
