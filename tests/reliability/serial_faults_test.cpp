@@ -58,7 +58,7 @@ void press(int i) {
 TEST(Unplugged, NoSpinPressesReportOnceEachAndSaveReopensTheNewDevice) {
   Program p;
   p.start();
-  ASSERT_TRUE(Main().MSComm->portOpen());
+  ASSERT_TRUE(Main().MSComm->portOpen()) << joined(p.reports(), "\n");
   p.line->closeFarEnd();
   idle(200);
 
@@ -86,7 +86,7 @@ TEST(Unplugged, NoSpinPressesReportOnceEachAndSaveReopensTheNewDevice) {
   clickOn(widgetOf(Main().btnConfigure));
   clickOn(widgetOf(frmConfig().btnSave));
   pumpEvents(20);
-  EXPECT_TRUE(Main().MSComm->portOpen());
+  EXPECT_TRUE(Main().MSComm->portOpen()) << joined(p.reports(), "\n");
   press(2);
   EXPECT_EQ(again.read(500, 6), QByteArray("P21P20"));
   EXPECT_TRUE(MainLoaded());
