@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 PtyPair::PtyPair() {
@@ -54,6 +55,12 @@ void PtyPair::write(const QByteArray& bytes) {
     if (n > 0) done += n;
     else if (errno != EAGAIN && errno != EINTR) break;
   }
+}
+
+int PtyPair::waitingAtDevice() const {
+  int n = 0;
+  if (keepOpen_ < 0 || ::ioctl(keepOpen_, FIONREAD, &n) != 0) return -1;
+  return n;
 }
 
 termios PtyPair::attributes() const {

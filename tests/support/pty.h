@@ -21,6 +21,9 @@ class PtyPair {
   // when want > 0: returns as soon as that many arrived).
   QByteArray read(int timeoutMs = 200, int want = 0);
   void write(const QByteArray& bytes);
+  // Bytes that reached the device end and wait there unread. The kernel passes
+  // what the far end wrote on to the device end a moment later, not inside write.
+  int waitingAtDevice() const;
   // The line settings as the far end sees them.
   termios attributes() const;
   // Closes the far end, as when the board is unplugged.
