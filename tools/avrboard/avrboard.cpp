@@ -95,7 +95,8 @@ long baud(speed_t code) {
   return 0;
 }
 
-void quietLogger(avr_t*, int level, const char* format, va_list args) {
+// simavr hands its own printf format on.
+[[gnu::format(printf, 3, 0)]] void quietLogger(avr_t*, int level, const char* format, va_list args) {
   if (level > LOG_ERROR) return;
   std::fputs("tarnwick-avr-board: simavr: ", stderr);
   std::vfprintf(stderr, format, args);
