@@ -362,12 +362,13 @@ TEST_P(LeftLockTest, OnlyALockOfARunningProgramKeepsThePortClosed) {
   QFile::remove(lock);
 }
 
-// A program killed while taking the lock leaves it empty; one killed later
+// A program killed while taking the lock leaves it empty (a writer holds
+// flock() on it until it is written); one killed later
 // leaves the number of a process that is gone. PID 1 is always running.
 INSTANTIATE_TEST_SUITE_P(
     Rows, LeftLockTest,
     ::testing::Values(
-        LeftLock{"empty", "", 60, true},
+        LeftLock{"empty", "", 60, true}, LeftLock{"empty_nobody_writing", "", 0, true},
         LeftLock{"dead_process", "2147483000\ntarnwick\nhost\n", 0, true},
         LeftLock{"running_process", "1\ninit\nhost\n", 0, false,
                  "The port is in use: /dev/pts/"},

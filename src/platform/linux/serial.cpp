@@ -14,6 +14,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -38,6 +39,14 @@ struct DeviceLock {
   bool stale = false;    // left behind: its process is gone, or empty for a while
 };
 
+// True while some process holds flock() on the file.
+bool heldByAnyone(QFile& file) {
+  if (!file.open(QIODevice::ReadOnly)) return true;
+  const bool held = ::flock(file.handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  file.close();  // closing drops a lock taken here
+  return held;
+}
+
 // The lock files there are for a device.
 std::vector<DeviceLock> findLocks(const QString& device) {
   std::vector<DeviceLock> found;
@@ -59,9 +68,11 @@ std::vector<DeviceLock> findLocks(const QString& device) {
     if (!isNumber || lock.pid <= 0) lock.pid = 0;
     if (lines.size() > 1) lock.program = QString::fromLocal8Bit(lines[1].trimmed());
     lock.running = lock.pid > 0 && !(::kill(static_cast<pid_t>(lock.pid), 0) != 0 && errno == ESRCH);
-    // An empty file may be a lock being taken this instant: only an old one is stale.
+    // An empty file may be a lock being taken this instant: Qt's writer holds
+    // flock() on it from its creation on, a killed one no longer does.
     lock.stale = lock.pid > 0 ? !lock.running
-                              : info.lastModified().secsTo(QDateTime::currentDateTime()) > 2;
+                              : info.lastModified().secsTo(QDateTime::currentDateTime()) > 2 ||
+                                    !heldByAnyone(file);
     found.push_back(lock);
   }
   return found;
