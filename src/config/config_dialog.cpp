@@ -4,6 +4,7 @@
 #include "persist/convert.h"
 #include "persist/errorreport.h"
 #include "persist/regkeys.h"
+#include "platform/portable/utf8.h"
 #include "shell/main_window.h"
 
 namespace {
@@ -20,38 +21,13 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') + 1 - first);
 }
 
-// The length of the UTF-8 sequence that starts with this byte (1 for a byte
-// that cannot start one, so broken text still moves on).
-size_t SequenceLength(unsigned char lead) {
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
-  if (lead >= 0xC2) return 2;
-  return 1;
-}
-
-// The first character of a text, "" for "".
-std::string FirstCharacter(const std::string& text) {
-  if (text.empty()) return {};
-  return text.substr(0, SequenceLength(static_cast<unsigned char>(text[0])));
-}
-
-// The last character of a text, "" for "".
-std::string LastCharacter(const std::string& text) {
-  size_t start = text.size();
-  while (start > 0) {
-    --start;
-    if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80) break;  // not a continuation byte
-  }
-  return text.substr(start);
-}
-
 // The port number of a port text: the digits it ends with ("COM12" gives "12").
 // A text that ends in no digit gives its last character, which the conversion
 // to a port number then refuses.
 std::string PortFromText(const std::string& text) {
   size_t start = text.size();
   while (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9') --start;
-  return start < text.size() ? text.substr(start) : LastCharacter(text);
+  return start < text.size() ? text.substr(start) : platform::utf8::lastCharacter(text);
 }
 
 void BuildConfig(ConfigDialog& d) {
@@ -136,8 +112,8 @@ void TakeSerialTexts(const Steps& step) {
   ConfigDialog& d = frmConfig();
   step([&] { g.gCommPort = Taken(d.PortComboBox->text(), g.gCommPort, PortShown, PortFromText); });
   step([&] { g.gCommSpeed = d.SpeedComboBox->text(); });
-  step([&] { g.gFlowControl = Taken(d.FlowControl->text(), g.gFlowControl, FlowShown, FirstCharacter); });
-  step([&] { g.gParity = Taken(d.Parity->text(), g.gParity, ParityShown, FirstCharacter); });
+  step([&] { g.gFlowControl = Taken(d.FlowControl->text(), g.gFlowControl, FlowShown, platform::utf8::firstCharacter); });
+  step([&] { g.gParity = Taken(d.Parity->text(), g.gParity, ParityShown, platform::utf8::firstCharacter); });
   step([&] { g.gDataBits = d.DataBits->text(); });
   step([&] { g.gStopBits = d.StopBits->text(); });
 }

@@ -1,10 +1,10 @@
 #include "persist/regkeys.h"
 
 #include "persist/errorreport.h"
+#include "persist/store_state.h"
 #include "platform/ansi.h"
 #include "platform/clock.h"
 #include "platform/winreg.h"
-#include "shell/globals.h"
 
 #include <string>
 #include <vector>
@@ -83,7 +83,7 @@ std::string SettingsKeyPath() {
 
 void Registry(std::string& name, std::string& value) {
   const Steps step("[Registry] Error (");
-  const bool writeMode = g.gUpdateMode == 1;
+  const bool writeMode = storeState().gUpdateMode == 1;
   std::string path;
   std::string current;
   step([&] { path = SettingsKeyPath(); });
@@ -91,7 +91,7 @@ void Registry(std::string& name, std::string& value) {
   if (step.test([&] { return current.empty(); })) {
     step([&] { UpdateKey(kLocalMachine, path, name, value); });
     step([&] {
-      g.gRegistryReport =
+      storeState().gRegistryReport =
           writeMode ? registryReport(" User Changed value of '" + name +
                                          "'. Updating registry entry !!!!!!   ",
                                      "New Value for '" + name + "'", value)
@@ -102,7 +102,7 @@ void Registry(std::string& name, std::string& value) {
   } else {
     step([&] { value = current; });
     step([&] {
-      g.gRegistryReport = registryReport(
+      storeState().gRegistryReport = registryReport(
           " Reading '" + name + "' registry entry. -----> SUCCESS...", "'" + name + "'", value);
     });
   }

@@ -1,9 +1,9 @@
 #include "persist/writelog.h"
 
 #include "persist/errorreport.h"
+#include "persist/store_state.h"
 #include "platform/ansi.h"
 #include "platform/files.h"
-#include "shell/globals.h"
 
 #include <cstdio>
 
@@ -14,7 +14,7 @@ std::string LogFileName(const platform::LocalTime& when) {
 }
 
 void WriteLog(const std::string& message) {
-  if (g.gErrorLog != 1) return;
+  if (storeState().gErrorLog != 1) return;
   const std::string file = LogFileName(platform::now());
   // The stamp is taken after the name: just after midnight a line may carry the
   // new date in the old day's file.
@@ -25,7 +25,7 @@ void WriteLog(const std::string& message) {
 void ReportError(const char* tag, const platform::Fault& fault) {
   const std::string message = tag + std::to_string(fault.number) + ") - " + fault.description +
                               ", " + fault.source;
-  g.gErrorLog = 1;
+  storeState().gErrorLog = 1;
   WriteLog(message);
-  g.gErrorLog = 0;
+  storeState().gErrorLog = 0;
 }

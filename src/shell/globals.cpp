@@ -1,3 +1,5 @@
 #include "shell/globals.h"
 
 Globals g;
+
+StoreState& storeState() { return g; }

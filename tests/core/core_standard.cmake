@@ -1,4 +1,4 @@
-# Shows that the core is standard C++: for every core source in the build's
+# Shows that the core and the portable layer beneath it are standard C++: for every such source in the build's
 # compile_commands.json, the flags name no Qt include path and the files it
 # includes (the compiler's own list, -M) are neither Qt's nor the system's
 # windows.h; and a core file that includes a Qt header does not compile.
@@ -17,13 +17,13 @@ foreach(i RANGE ${last})
   string(JSON command GET "${json}" ${i} command)
   string(JSON directory GET "${json}" ${i} directory)
   file(RELATIVE_PATH rel "${SOURCE_DIR}/src" "${file}")
-  # The core: the program's folders and the system-independent part of platform/.
-  string(REGEX MATCH "^([a-z]+)/[^/]+\\.cpp$" in_core "${rel}")
-  if(NOT in_core OR NOT (CMAKE_MATCH_1 IN_LIST core_dirs OR CMAKE_MATCH_1 STREQUAL "platform"))
+  # The core (the program's folders) and the portable layer beneath it.
+  string(REGEX MATCH "^([a-z]+|platform/portable)/[^/]+\\.cpp$" in_core "${rel}")
+  if(NOT in_core OR NOT (CMAKE_MATCH_1 IN_LIST core_dirs OR CMAKE_MATCH_1 STREQUAL "platform/portable"))
     continue()
   endif()
-  # Only the core library's objects (tests and tools compile none of these).
-  if(NOT command MATCHES "tarnwick_core\\.dir")
+  # Only the two libraries' own objects (tests and tools compile none of these).
+  if(NOT command MATCHES "tarnwick_(core|portable)\\.dir")
     continue()
   endif()
   math(EXPR checked "${checked} + 1")
@@ -48,6 +48,10 @@ foreach(i RANGE ${last})
     list(APPEND failures "${rel}: listing its includes failed: ${error}")
   elseif(deps MATCHES "([^ \n]*([Qq]t6|/Q[A-Z][A-Za-z]*|[Ww]indows\\.h)[^ \n]*)")
     list(APPEND failures "${rel}: includes ${CMAKE_MATCH_1}")
+  endif()
+  # The portable layer depends on nothing above it.
+  if(rel MATCHES "^platform/portable/" AND deps MATCHES "([^ \n]*/src/(shell|link|config|persist|platform/linux|platform/windows)/[^ \n]*)")
+    list(APPEND failures "${rel}: the portable layer includes ${CMAKE_MATCH_1}")
   endif()
   if(NOT core_command)
     set(core_command "${deps_args}")

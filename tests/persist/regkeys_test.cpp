@@ -3,7 +3,7 @@
 // second writer.
 #include "persist/regkeys.h"
 #include "platform/clock.h"
-#include "platform/linux/regfile.h"
+#include "platform/portable/regfile.h"
 #include "platform/winreg.h"
 #include "shell/globals.h"
 #include "support/machine.h"

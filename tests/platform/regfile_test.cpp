@@ -1,5 +1,5 @@
 // The REGEDIT4 reader and writer: what the registry file holds on disk.
-#include "platform/linux/regfile.h"
+#include "platform/portable/regfile.h"
 
 #include <gtest/gtest.h>
 

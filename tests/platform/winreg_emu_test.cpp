@@ -1,6 +1,6 @@
 // The five registry functions over a real registry.reg in a private machine
 // folder: sizes, rights, key creation, and what reaches the file.
-#include "platform/linux/regfile.h"
+#include "platform/portable/regfile.h"
 #include "platform/winreg.h"
 #include "support/machine.h"
 

@@ -1,7 +1,7 @@
 // The whole program killed while it saves, and two copies saving at once: the
 // store file always reads, holds each value either as it was or as it became,
 // and the next start reads what it holds.
-#include "platform/linux/regfile.h"
+#include "platform/portable/regfile.h"
 #include "support/pty.h"
 
 #include <QDir>

@@ -6,7 +6,7 @@
 // Any other input builds a model through the editing calls, the way the
 // registry functions do (names without line breaks, any data bytes); its text
 // must read back to the same model.
-#include "platform/linux/regfile.h"
+#include "platform/portable/regfile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

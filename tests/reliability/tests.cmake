@@ -14,10 +14,10 @@ if(TARNWICK_CLANGXX AND NOT TARNWICK_SANITIZE)
     COMMAND ${TARNWICK_CLANGXX} -std=c++20 -g -O1 -Wall -Wextra $<$<BOOL:${TARNWICK_WERROR}>:-Werror>
             -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
             -I${PROJECT_SOURCE_DIR}/src
-            ${reliability_dir}/regfile_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/linux/regfile.cpp
+            ${reliability_dir}/regfile_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/portable/regfile.cpp
             -o ${fuzzer}
-    DEPENDS ${reliability_dir}/regfile_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/linux/regfile.cpp
-            ${PROJECT_SOURCE_DIR}/src/platform/linux/regfile.h
+    DEPENDS ${reliability_dir}/regfile_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/portable/regfile.cpp
+            ${PROJECT_SOURCE_DIR}/src/platform/portable/regfile.h
     COMMENT "Building the registry text fuzzer with clang")
   add_custom_target(regfile_fuzz ALL DEPENDS ${fuzzer})
   add_test(NAME reliability_fuzz_regfile

@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/portable/program_dir.h"
 
 #include <cerrno>
 #include <climits>
@@ -52,17 +53,8 @@ std::string localPath(const std::string& programPath) {
   return path;
 }
 
-namespace {
-std::string& testProgramDirectory() {
-  static std::string dir;
-  return dir;
-}
-}  // namespace
-
-void setProgramDirectoryForTesting(const std::string& dir) { testProgramDirectory() = dir; }
-
 std::string programDirectory() {
-  if (!testProgramDirectory().empty()) return testProgramDirectory();
+  if (!programDirectoryOverride().empty()) return programDirectoryOverride();
   char exe[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n > 0) {

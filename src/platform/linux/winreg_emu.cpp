@@ -5,7 +5,7 @@
 #include "platform/winreg.h"
 
 #include "platform/linux/machine.h"
-#include "platform/linux/regfile.h"
+#include "platform/portable/regfile.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/portable/program_dir.h"
 
 #include "platform/windows/wintext.h"
 
@@ -34,17 +35,8 @@ std::string localPath(const std::string& programPath) {
   return path;
 }
 
-namespace {
-std::string& testProgramDirectory() {
-  static std::string dir;
-  return dir;
-}
-}  // namespace
-
-void setProgramDirectoryForTesting(const std::string& dir) { testProgramDirectory() = dir; }
-
 std::string programDirectory() {
-  if (!testProgramDirectory().empty()) return testProgramDirectory();
+  if (!programDirectoryOverride().empty()) return programDirectoryOverride();
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));

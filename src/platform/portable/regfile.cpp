@@ -1,4 +1,4 @@
-#include "platform/linux/regfile.h"
+#include "platform/portable/regfile.h"
 
 #include <algorithm>
 
