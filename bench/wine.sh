@@ -26,9 +26,9 @@ trap 'wine_stop; [ -n "$board" ] && kill "$board" 2>/dev/null; [ -n "$xvfb" ] &&
 mkdir -p "$tmp/ours" "$tmp/baseline"
 x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -s -static -mwindows -o "$tmp/baseline/tarnwick-baseline.exe" \
   "$here/baseline_win32/main.cpp" || { echo "the baseline did not build"; exit 1; }
-x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -s -static -I "$root/src" -o "$tmp/serial-roundtrip.exe" \
-  "$here/serial_win32/roundtrip.cpp" "$root/src/platform/windows/serial_win32.cpp" "$root/src/platform/fault.cpp" \
-  || { echo "serial-roundtrip.exe did not build"; exit 1; }
+# The serial round trip comes from the Windows build (cmake/windows.cmake).
+roundtrip=$winbuild/bench/serial-roundtrip.exe
+[ -e "$roundtrip" ] || { echo "no $roundtrip (scripts/build-windows)"; exit 1; }
 cp "$exe" "$winbuild"/ON.gif "$winbuild"/OFF.gif "$tmp/ours/"
 
 echo "# tarnwick.exe under Wine against a minimal Win32 program"
@@ -62,6 +62,6 @@ if [[ " $* " != *" --only "* ]] && [ -x "$build/tarnwick-board" ]; then
   echo
   echo "## The serial control under Wine against a plain handle (board simulator on COM1)"
   echo
-  (cd "$tmp" && timeout 300 wine "$tmp/serial-roundtrip.exe" 500) | tr -d '\r'
+  (cd "$tmp" && timeout 300 wine "$roundtrip" 500) | tr -d '\r'
   wine_stop
 fi

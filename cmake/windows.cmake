@@ -76,10 +76,26 @@ if(TARNWICK_TESTS)
   add_executable(test_persist ${tests}/persist/writelog_test.cpp)
   target_link_libraries(test_persist PRIVATE tarnwick_testmachine gtest_main)
 
+  # The serial control's rules: the settings-text table shared with Linux and
+  # the property model over a scripted device.
+  add_executable(test_serial_rules ${tests}/platform/settings_text_test.cpp ${tests}/platform/serial_model_test.cpp)
+  target_link_libraries(test_serial_rules PRIVATE tarnwick_program gtest_main)
+
+  # The serial control alone against the board simulator (tests/wine/serial_line.sh).
+  add_executable(serial_line ${tests}/wine/serial_line.cpp)
+  target_link_libraries(serial_line PRIVATE tarnwick_program)
+
   add_executable(access ${tests}/wine/access.cpp)
   target_link_options(access PRIVATE -municode)
   target_link_libraries(access PRIVATE advapi32)
 
-  set_target_properties(test_persist access PROPERTIES
+  set_target_properties(test_persist test_serial_rules serial_line access PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+endif()
+
+# The serial round trip that bench/wine.sh times against the baseline.
+if(TARNWICK_BENCH)
+  add_executable(serial-roundtrip ${PROJECT_SOURCE_DIR}/bench/serial_win32/roundtrip.cpp)
+  target_link_libraries(serial-roundtrip PRIVATE tarnwick_program)
+  set_target_properties(serial-roundtrip PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()

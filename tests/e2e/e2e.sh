@@ -151,7 +151,38 @@ n_all=$(wc -l <"$log")
 ((n_exit >= 1)) || fail "expected a [btnExit_Click] report: $(cat "$log")"
 ((n_all == n_load + n_exit)) || fail "unexpected lines in the log file: $(cat "$log")"
 
-# --- Run 3: the board is unplugged while the program runs --------------------
+# --- Run 3: stored line settings the line cannot take --------------------------
+# 4 data bits, and 1.5 stop bits with 8 data bits: the settings step refuses
+# them (one report), the port opens with what it had, and a press reaches the
+# board.
+for case in "4 1" "8 1.5"; do
+  read -r data stop <<<"$case"
+  run=$tmp/run3-$data
+  mkdir -p "$run/cwd"
+  store_setting "$run/data" "Data Bits" "$data"
+  store_setting "$run/data" "Stop Bits" "$stop"
+  start_board "$board" "$(com1_link "$run/data")"
+  start_program "$program" "$run/cwd" "$run/data"
+  main=$(find_window "Tarnwick - V1.0")
+  [ -n "$main" ] || fail "with $data data bits and $stop stop bits stored the main window did not appear"
+  await "the port to open at 9600 despite $data,$stop" 10 board_speed_is 9600
+  read -r x y < <(port_button 0)
+  xdotool mousemove --window "$main" "$x" "$y" mousedown 1
+  await "P01 with $data,$stop stored" 10 board_has "P01"
+  xdotool mouseup 1
+  await "P00 with $data,$stop stored" 10 board_has "P01 P00"
+  click "$main" $exit_button
+  await_program_end
+  [ "$status" = 0 ] || fail "with $data,$stop stored the program ended with status $status"
+  stop_board
+  log=$(compgen -G "$run/cwd/TWK*.log" | head -n1)
+  [ -f "$log" ] || fail "with $data,$stop stored no log file was written"
+  n_refused=$(grep -c '\[Form_Load\] Error (380) - Invalid property value: .*, MSComm' "$log")
+  ((n_refused == 1 && $(wc -l <"$log") == 1)) ||
+    fail "with $data,$stop stored, expected one [Form_Load] 380 report in the log file: $(cat "$log")"
+done
+
+# --- Run 4: the board is unplugged while the program runs --------------------
 # The test helper that reports what the window shows is the Qt program's twin.
 if [ "$program_kind" != linux ]; then echo "e2e: ok"; exit 0; fi
 mkdir -p "$tmp/run3/cwd" "$tmp/run3/data/tarnwick"

@@ -38,7 +38,7 @@ xvfb_pid="" board_pid="" program_pid=""
 # Starts Xvfb on a display number it picks itself and exports DISPLAY.
 start_x() {
   : >"$tmp/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.err" &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.err" &
   xvfb_pid=$!
   await "Xvfb" 10 test -s "$tmp/display"
   export DISPLAY=:$(head -n1 "$tmp/display")
@@ -58,6 +58,7 @@ start_board() {
 #                                  folder), passing it the ARGs
 # com1_link DATA                   where the link to COM1's device belongs
 # registry_has '"Name"="value"'    the stored settings hold that value
+# store_setting DATA NAME VALUE    stores a setting before the program starts
 # client_height WINDOW             height in pixels of a window's client area
 # program_stop                     ends what the program leaves running, so a
 #                                  pseudo-terminal can be closed safely
@@ -72,6 +73,13 @@ case $program_kind in
     com1_link() { echo "$1/tarnwick/dosdevices/com1"; }
     # The file is REGEDIT4 text with CR LF line ends.
     registry_has() { tr -d '\r' <"$registry" | grep -qxF "$1"; }
+    # store_setting DATA NAME VALUE: a stored setting, before the program starts.
+    store_setting() {
+      local file=$1/tarnwick/registry.reg
+      mkdir -p "$1/tarnwick"
+      [ -s "$file" ] || printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarnwick Works\\Tarnwick]\r\n' >"$file"
+      printf '"%s"="%s"\r\n' "$2" "$3" >>"$file"
+    }
     program_stop() { :; }
     ;;
   wine)
@@ -96,6 +104,11 @@ case $program_kind in
       [ "$(wine_reg_value 'HKLM\SOFTWARE\Tarnwick Works\Tarnwick' "$name")" = "$value" ]
     }
     program_stop() { wine_stop; }
+    store_setting() {
+      [ -n "$(wine_server_pid)" ] || wine_server_start
+      timeout 60 wine reg add 'HKLM\SOFTWARE\Tarnwick Works\Tarnwick' /v "$2" /d "$3" /f >/dev/null 2>&1 \
+        || fail "could not store \"$2\"=\"$3\""
+    }
     ;;
   *) echo "TARNWICK_PROGRAM_KIND must be linux or wine, not $program_kind" >&2; exit 2 ;;
 esac

@@ -3,20 +3,15 @@
 # pseudo-terminal: bytes out, bytes in with the receive event, the speed the
 # device got, a missing device, and an unplug that closes the port without
 # spinning.
-#   serial_line.sh TARNWICK_BOARD SOURCE_ROOT WORK_DIR
-# Cross-builds serial_line.exe (serial_line.cpp and the control) into WORK_DIR
-# with mingw-w64 first. COM12 (a two-digit port, reached only through
+#   serial_line.sh TARNWICK_BOARD BUILD_WIN
+# BUILD_WIN is the mingw-w64 build, which makes serial_line.exe (serial_line.cpp
+# and the control). COM12 (a two-digit port, reached only through
 # \\.\COM12) is the board; COM7 points at a path that does not exist.
 set -uo pipefail
-board=$(realpath "$1") root=$(realpath "$2") work=$3
+board=$(realpath "$1")
+exe=$(realpath -m "$2")/tests/serial_line.exe
 here=$(cd "$(dirname "$0")" && pwd)
-mkdir -p "$work"
-exe=$work/serial_line.exe
-# The project's warning flags, so the control is warning-clean for Windows.
-x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -static \
-  -Wall -Wextra -Wpedantic -Wformat=2 -Wold-style-cast -Woverloaded-virtual -Wshadow -Werror \
-  -I "$root/src" -o "$exe" "$here/serial_line.cpp" "$root/src/platform/windows/serial_win32.cpp" \
-  "$root/src/platform/fault.cpp" || { echo "FAIL: serial_line.exe did not build" >&2; exit 1; }
+[ -e "$exe" ] || { echo "serial_line.sh: no $exe (scripts/build-windows)" >&2; exit 77; }
 tmp=$(mktemp -d)
 # shellcheck source=lib.sh
 . "$here/lib.sh"
