@@ -80,10 +80,12 @@ if(TARNWICK_TESTS)
   # the property model over a scripted device.
   add_executable(test_serial_rules ${tests}/platform/settings_text_test.cpp ${tests}/platform/serial_model_test.cpp)
   target_link_libraries(test_serial_rules PRIVATE tarnwick_program gtest_main)
+  target_include_directories(test_serial_rules PRIVATE ${tests})
 
   # The serial control alone against the board simulator (tests/wine/serial_line.sh).
   add_executable(serial_line ${tests}/wine/serial_line.cpp)
   target_link_libraries(serial_line PRIVATE tarnwick_program)
+  target_include_directories(serial_line PRIVATE ${tests})
 
   add_executable(access ${tests}/wine/access.cpp)
   target_link_options(access PRIVATE -municode)

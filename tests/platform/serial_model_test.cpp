@@ -4,6 +4,7 @@
 
 #include "platform/fault.h"
 #include "platform/portable/serial_model.h"
+#include "support/fault_of.h"
 
 #include <gtest/gtest.h>
 
@@ -15,15 +16,6 @@ using platform::Fault;
 using platform::LineState;
 
 namespace {
-
-std::optional<Fault> faultOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const Fault& f) {
-    return f;
-  }
-  return std::nullopt;
-}
 
 class ScriptedDevice final : public platform::SerialModel {
  public:

@@ -4,6 +4,7 @@
 #include "platform/fault.h"
 #include "platform/serial.h"
 #include "support/child.h"
+#include "support/fault_of.h"
 #include "support/machine.h"
 #include "support/pty.h"
 
@@ -26,16 +27,6 @@ using platform::Fault;
 using platform::SerialControl;
 
 namespace {
-
-// The fault a step raises, if any.
-std::optional<Fault> faultOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const Fault& f) {
-    return f;
-  }
-  return std::nullopt;
-}
 
 // Reads the far end without running the event loop, so only bytes the control
 // handed to the device inside its own call can arrive.

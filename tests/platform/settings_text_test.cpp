@@ -6,6 +6,7 @@
 #include "platform/fault.h"
 #include "platform/portable/serial_model.h"
 #include "platform/serial.h"
+#include "support/fault_of.h"
 
 #include <gtest/gtest.h>
 
@@ -15,15 +16,6 @@
 using platform::Fault;
 
 namespace {
-
-std::optional<Fault> faultOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const Fault& f) {
-    return f;
-  }
-  return std::nullopt;
-}
 
 struct TextRow {
   const char* settings;

@@ -7,6 +7,7 @@
 
 #include "platform/fault.h"
 #include "platform/serial.h"
+#include "support/fault_of.h"
 
 #include <windows.h>
 
@@ -28,15 +29,6 @@ void check(bool ok, const std::string& what) {
   std::printf("%s %s\n", ok ? "ok" : "FAIL", what.c_str());
   std::fflush(stdout);
   if (!ok) ++failures;
-}
-
-std::optional<Fault> faultOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const Fault& f) {
-    return f;
-  }
-  return std::nullopt;
 }
 
 // Runs the thread's message loop, blocked while nothing comes, until `done`
