@@ -82,6 +82,11 @@ if(TARNWICK_TESTS)
   target_link_libraries(test_serial_rules PRIVATE tarnwick_program gtest_main)
   target_include_directories(test_serial_rules PRIVATE ${tests})
 
+  # The serial control's reader over scripted device calls.
+  add_executable(test_serial_reader ${tests}/wine/serial_reader_test.cpp)
+  target_link_libraries(test_serial_reader PRIVATE tarnwick_program gtest_main)
+  target_include_directories(test_serial_reader PRIVATE ${tests})
+
   # The serial control alone against the board simulator (tests/wine/serial_line.sh).
   add_executable(serial_line ${tests}/wine/serial_line.cpp)
   target_link_libraries(serial_line PRIVATE tarnwick_program)
@@ -91,7 +96,7 @@ if(TARNWICK_TESTS)
   target_link_options(access PRIVATE -municode)
   target_link_libraries(access PRIVATE advapi32)
 
-  set_target_properties(test_persist test_serial_rules serial_line access PROPERTIES
+  set_target_properties(test_persist test_serial_rules test_serial_reader serial_line access PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 endif()
 

@@ -23,6 +23,7 @@
 #include "platform/fault.h"
 #include "platform/portable/serial_model.h"
 #include "platform/serial.h"
+#include "platform/windows/serial_calls.h"
 #include "platform/windows/wintext.h"
 
 #include <atomic>
@@ -69,7 +70,7 @@ LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 class Win32SerialControl final : public SerialModel {
  public:
-  Win32SerialControl() : SerialModel(kDcbRules) {
+  explicit Win32SerialControl(std::unique_ptr<SerialCalls> calls) : SerialModel(kDcbRules), calls_(std::move(calls)) {
     static const ATOM registered = [] {
       WNDCLASSEXW wc{};
       wc.cbSize = sizeof wc;
@@ -113,8 +114,7 @@ class Win32SerialControl final : public SerialModel {
  protected:
   std::string openDevice(int16_t port, const LineState& state) override {
     const std::string path = devicePathFor(port);
-    HANDLE handle = CreateFileW(win::widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE handle = calls_->open(win::widen(path));
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) raiseMissingAt(error);
@@ -123,12 +123,12 @@ class Win32SerialControl final : public SerialModel {
       raiseOpenFailed(systemMessage(error));
     }
     port_ = handle;
-    SetupComm(port_, 4096, 4096);
+    calls_->setup(port_, 4096, 4096);
     // A device that went away can still be opened under Wine; asking for its
     // state is the first call that tells.
     DCB probe{};
     probe.DCBlength = sizeof probe;
-    if (!GetCommState(port_, &probe)) {
+    if (!calls_->getState(port_, &probe)) {
       const DWORD error = GetLastError();
       closeHandle();
       raiseMissingAt(error);
@@ -142,13 +142,13 @@ class Win32SerialControl final : public SerialModel {
     // setting, MAXDWORD/MAXDWORD/n, never completes early under Wine.)
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = 5;
-    if (!SetCommTimeouts(port_, &timeouts)) {
+    if (!calls_->setTimeouts(port_, &timeouts)) {
       const DWORD error = GetLastError();
       closeHandle();
       raiseRefused("its read time-outs", systemMessage(error));
     }
     applyRts(state());
-    PurgeComm(port_, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    calls_->purge(port_, PURGE_RXCLEAR | PURGE_TXCLEAR);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       received_.clear();
@@ -186,7 +186,7 @@ class Win32SerialControl final : public SerialModel {
   std::string applyState(const LineState& state) override {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(port_, &dcb)) return systemMessage(GetLastError());
+    if (!calls_->getState(port_, &dcb)) return systemMessage(GetLastError());
     dcb.BaudRate = static_cast<DWORD>(state.line.speed);
     dcb.ByteSize = static_cast<BYTE>(state.line.dataBits);
     dcb.Parity = parityFor(state.line.parity);
@@ -212,7 +212,7 @@ class Win32SerialControl final : public SerialModel {
     dcb.XoffChar = 0x13;
     dcb.XonLim = 2048;
     dcb.XoffLim = 512;
-    if (!SetCommState(port_, &dcb)) return systemMessage(GetLastError());
+    if (!calls_->setState(port_, &dcb)) return systemMessage(GetLastError());
     return {};
   }
 
@@ -220,7 +220,7 @@ class Win32SerialControl final : public SerialModel {
   // (a pseudo-terminal under Wine) refuses the request; that is not worth a fault.
   void applyRts(const LineState& state) override {
     if (state.handshaking == 2 || state.handshaking == 3) return;
-    EscapeCommFunction(port_, state.rts ? SETRTS : CLRRTS);
+    calls_->escape(port_, state.rts ? SETRTS : CLRRTS);
   }
 
   std::string writeBytes(const std::string& bytes) override {
@@ -228,8 +228,7 @@ class Win32SerialControl final : public SerialModel {
     auto write = std::make_unique<PendingWrite>();
     write->bytes = bytes;
     write->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (WriteFile(port_, write->bytes.data(), static_cast<DWORD>(write->bytes.size()), nullptr,
-                  &write->overlapped)) {
+    if (calls_->write(port_, write->bytes.data(), static_cast<DWORD>(write->bytes.size()), &write->overlapped)) {
       return {};  // handed over at once
     }
     const DWORD error = GetLastError();
@@ -285,7 +284,7 @@ class Win32SerialControl final : public SerialModel {
   }
 
   void closeHandle() {
-    CloseHandle(port_);
+    calls_->close(port_);
     port_ = INVALID_HANDLE_VALUE;
   }
 
@@ -307,15 +306,15 @@ class Win32SerialControl final : public SerialModel {
     };
     DWORD lost = 0;
     for (;;) {
-      if (WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) break;
+      if (calls_->wait(1, &stopEvent_, 0) == WAIT_OBJECT_0) break;
       if (bytesWaiting() >= kBufferCap) {
         const HANDLE wake[2] = {stopEvent_, spaceEvent_};
-        WaitForMultipleObjects(2, wake, FALSE, INFINITE);
+        calls_->wait(2, wake, INFINITE);
         continue;
       }
       ResetEvent(overlapped.hEvent);
       DWORD got = 0;
-      if (!ReadFile(port_, buffer, sizeof buffer, nullptr, &overlapped)) {
+      if (!calls_->read(port_, buffer, sizeof buffer, &overlapped)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
           lost = error;
@@ -323,14 +322,14 @@ class Win32SerialControl final : public SerialModel {
         }
         reportFirst(0);
         const HANDLE wake[2] = {overlapped.hEvent, stopEvent_};
-        if (WaitForMultipleObjects(2, wake, FALSE, INFINITE) != WAIT_OBJECT_0) {
-          CancelIoEx(port_, &overlapped);
-          GetOverlappedResult(port_, &overlapped, &got, TRUE);
+        if (calls_->wait(2, wake, INFINITE) != WAIT_OBJECT_0) {
+          calls_->cancel(port_, &overlapped);
+          calls_->result(port_, &overlapped, &got, TRUE);
           break;
         }
       }
       reportFirst(0);
-      if (!GetOverlappedResult(port_, &overlapped, &got, FALSE)) {
+      if (!calls_->result(port_, &overlapped, &got, FALSE)) {
         lost = GetLastError();
         break;
       }
@@ -353,7 +352,7 @@ class Win32SerialControl final : public SerialModel {
     }
     // Any failure the program did not ask for, an aborted read included (some
     // USB drivers abort pending reads when the adapter is pulled), is a lost line.
-    const bool stopAsked = WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0;
+    const bool stopAsked = calls_->wait(1, &stopEvent_, 0) == WAIT_OBJECT_0;
     if (lost && !stopAsked)
       PostMessageW(window_, kMsgLineLost, static_cast<WPARAM>(opening), static_cast<LPARAM>(lost));
   }
@@ -363,9 +362,9 @@ class Win32SerialControl final : public SerialModel {
     for (auto it = writes_.begin(); it != writes_.end();) {
       DWORD done = 0;
       if (all) {
-        CancelIoEx(port_, &(*it)->overlapped);
-        GetOverlappedResult(port_, &(*it)->overlapped, &done, TRUE);
-      } else if (!GetOverlappedResult(port_, &(*it)->overlapped, &done, FALSE) &&
+        calls_->cancel(port_, &(*it)->overlapped);
+        calls_->result(port_, &(*it)->overlapped, &done, TRUE);
+      } else if (!calls_->result(port_, &(*it)->overlapped, &done, FALSE) &&
                  GetLastError() == ERROR_IO_INCOMPLETE) {
         ++it;
         continue;
@@ -374,6 +373,7 @@ class Win32SerialControl final : public SerialModel {
     }
   }
 
+  std::unique_ptr<SerialCalls> calls_;
   HWND window_ = nullptr;
   HANDLE port_ = INVALID_HANDLE_VALUE;
   HANDLE stopEvent_ = nullptr;
@@ -397,7 +397,11 @@ LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 }  // namespace
 
-std::unique_ptr<SerialControl> makeSerialControl() { return std::make_unique<Win32SerialControl>(); }
+std::unique_ptr<SerialControl> makeSerialControl(std::unique_ptr<SerialCalls> calls) {
+  return std::make_unique<Win32SerialControl>(std::move(calls));
+}
+
+std::unique_ptr<SerialControl> makeSerialControl() { return makeSerialControl(std::make_unique<SerialCalls>()); }
 
 // "\\.\COMn" reaches every port number, COM10 and above included.
 std::string devicePathFor(int port) { return "\\\\.\\COM" + std::to_string(port); }
