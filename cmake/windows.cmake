@@ -26,6 +26,9 @@ set_property(SOURCE ${CMAKE_BINARY_DIR}/tarnwick.rc APPEND PROPERTY OBJECT_DEPEN
 # uninstaller, and lets the Users group write the settings key
 # (packaging/windows/tarnwick.nsh).
 install(TARGETS tarnwick RUNTIME DESTINATION .)
+# tarnwick-switch.exe, the console twin for scripts and scheduled tasks, beside
+# the program, with its manual page as text (tarnwick-switch.txt).
+install(TARGETS tarnwick-switch RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/assets/ON.gif ${PROJECT_SOURCE_DIR}/assets/OFF.gif
         DESTINATION .)
 
