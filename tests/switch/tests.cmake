@@ -14,3 +14,12 @@ if(TARGET tarnwick-switch)
   set_tests_properties(switch_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 240 SKIP_RETURN_CODE 77
                        ENVIRONMENT TARNWICK_PROGRAM_KIND=wine RESOURCE_LOCK pty)
 endif()
+
+# A board on another machine: through ser2net (on the loopback address) and
+# socat, the window and tarnwick-switch; the network dropping. Skipped when
+# ser2net or socat is not installed.
+if(TARGET tarnwick-switch)
+  add_test(NAME remote COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/switch/remote.sh
+           $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-switch> $<TARGET_FILE:tarnwick-board>)
+  set_tests_properties(remote PROPERTIES LABELS e2e TIMEOUT 120 RESOURCE_LOCK pty SKIP_RETURN_CODE 77)
+endif()
