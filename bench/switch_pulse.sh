@@ -59,9 +59,10 @@ spread() {
           printf "%.3f / %.3f / %.3f", v[int((NR + 1) / 2)], v[i], v[NR] }'
 }
 mean() { awk '{ s += $1 } END { if (NR) printf "%+.3f", s / NR }' "$1"; }
-echo "| pulse | runs | failed | pulses at the pin | pin high - pulse, mean | abs error p50 / p99 / max | at the line: mean, abs error p50 / p99 / max | wall time per run |"
-echo "|---|---|---|---|---|---|---|---|"
-echo "| $ms ms | $n | $failed | $pulses | $(mean "$tmp/errors") ms | $(spread "$tmp/errors") ms |" \
+over=$(awk '$1 > 1 || $1 < -1' "$tmp/errors" | wc -l)
+echo "| pulse | runs | failed | pulses at the pin | pin high - pulse, mean | abs error p50 / p99 / max | over 1 ms | at the line: mean, abs error p50 / p99 / max | wall time per run |"
+echo "|---|---|---|---|---|---|---|---|---|"
+echo "| $ms ms | $n | $failed | $pulses | $(mean "$tmp/errors") ms | $(spread "$tmp/errors") ms | $over |" \
      "$(mean "$tmp/line") ms, $(spread "$tmp/line") ms | $per_run ms |"
 [ -s "$tmp/switch.err" ] && { echo; echo "tarnwick-switch said:"; sort "$tmp/switch.err" | uniq -c | head; }
 exit 0

@@ -19,8 +19,9 @@ using Deadline = std::chrono::steady_clock::time_point;
 int runConsole(int argc, char** argv, int (*body)(int argc, char** argv));
 
 // Delivers events until done() holds, an interrupt has arrived or the deadline
-// has passed, whichever comes first; returns done()'s last value. A deadline
-// that ends the wait is kept to well under a millisecond.
+// has passed, whichever comes first; returns done()'s last value. The last
+// two milliseconds are spent awake, so that a deadline is kept even on a busy
+// machine.
 bool waitEvents(Deadline deadline, const std::function<bool()>& done);
 
 // True once an interrupt has arrived.

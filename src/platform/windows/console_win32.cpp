@@ -27,6 +27,9 @@ std::atomic<bool> gInterrupted{false};
 HANDLE gWake = nullptr;      // set by a control event
 HANDLE gFinished = nullptr;  // set once the body has returned
 
+// How long before a deadline a wait stops sleeping.
+constexpr std::chrono::milliseconds kSpin{2};
+
 // The system runs this on a thread of its own. For the console closing (and
 // log-off, shut-down) the process ends as soon as it returns, so it waits for
 // the body to send what it must; Windows allows about five seconds.
@@ -90,13 +93,12 @@ bool waitEvents(Deadline deadline, const std::function<bool()>& done) {
     if (interrupted()) return false;
     const auto left = deadline - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) return false;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
-    if (ms < 1) {
-      // Less than the wait's granularity: given up in short slices.
-      while (std::chrono::steady_clock::now() < deadline) SwitchToThread();
-      continue;
-    }
-    MsgWaitForMultipleObjectsEx(1, &gWake, static_cast<DWORD>(std::min<long long>(ms, 0x7FFFFFFF)),
+    // A thread woken on a busy machine runs late by the scheduler's share; one
+    // already running when the deadline comes does not. So the wait ends
+    // kSpin early and the rest is spent delivering messages.
+    if (left <= kSpin) continue;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left - kSpin).count();
+    MsgWaitForMultipleObjectsEx(1, &gWake, static_cast<DWORD>(std::clamp<long long>(ms, 1, 0x7FFFFFFF)),
                                 QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
 }

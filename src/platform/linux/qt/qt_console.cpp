@@ -13,7 +13,6 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 
 namespace platform {
@@ -22,6 +21,9 @@ namespace {
 
 volatile std::sig_atomic_t gSignal = 0;  // the first interrupt's number
 int gWake[2] = {-1, -1};
+
+// How long before a deadline a wait stops sleeping.
+constexpr std::chrono::milliseconds kSpin{2};
 
 void onSignal(int number) {
   if (gSignal == 0) gSignal = number;
@@ -67,14 +69,16 @@ bool waitEvents(Deadline deadline, const std::function<bool()>& done) {
     if (interrupted()) return false;
     const auto left = deadline - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) return false;
-    // Qt's timers count whole milliseconds and never fire early: the loop wakes
-    // at the last whole millisecond, and the rest is slept.
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
-    if (ms < 1) {
-      std::this_thread::sleep_until(deadline);
+    // A process woken on a busy machine runs late by the scheduler's share
+    // (milliseconds); one already running when the deadline comes does not.
+    // So the loop wakes kSpin early and stays on the processor, still
+    // delivering events, for the rest.
+    if (left <= kSpin) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
       continue;
     }
-    timer.start(static_cast<int>(std::min<long long>(ms, 1 << 30)));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left - kSpin).count();
+    timer.start(static_cast<int>(std::min<long long>(std::max<long long>(ms, 1), 1 << 30)));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
 }
