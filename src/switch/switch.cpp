@@ -149,7 +149,11 @@ int SendOne(const std::string& command) {
 int Pulse(const std::string& on, const std::string& off) {
   if (!Send(on)) return switchstatus::kNoLine;
   platform::waitEvents(Clock::now() + milliseconds(s.request.pulseMs), Refused);
-  if (!Send(off)) return switchstatus::kNoLine;
+  if (!Send(off)) {
+    platform::writeErr(kProgram + ": port " + std::to_string(s.request.port) + " may still be on: " + off +
+                       " could not be sent");
+    return switchstatus::kNoLine;
+  }
   if (platform::interrupted())
     platform::writeErr(kProgram + ": interrupted; port " + std::to_string(s.request.port) + " switched off (" +
                        off + " sent)");

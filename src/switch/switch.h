@@ -14,7 +14,7 @@ namespace switchstatus {
 inline constexpr int kAnswered = 0;   // the board answered, or --wait 0 and the bytes went out
 inline constexpr int kRefused = 1;    // the board answered "ERR"
 inline constexpr int kUsage = 2;      // bad arguments: nothing was sent
-inline constexpr int kNoLine = 3;     // the port could not be opened or set up
+inline constexpr int kNoLine = 3;     // the port could not be opened or set up, or the line was lost
 inline constexpr int kNoAnswer = 4;   // no answer within the wait
 }  // namespace switchstatus
 
