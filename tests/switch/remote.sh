@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # A board on another machine, as the README sets it up: ser2net serves the
 # board's device on the loopback address, socat makes the pseudo-terminal that
-# COM1 links to. tarnwick-switch and then the window switch the simulator on
+# COM1 leads to. tarnwick-switch and then the window switch the simulator on
 # the far side; killing socat (the network gone) closes the window's port as
 # an unplug does: no CPU spent on the dead line, a press reported in the log
-# file; with socat back, Save reopens the port.
+# file, tarnwick-switch finding no device; with socat back, Save reopens the
+# port.
 #   remote.sh TARNWICK TARNWICK_SWITCH BOARD
 set -uo pipefail
 for tool in ser2net socat; do
@@ -18,7 +19,10 @@ ser2net_pid="" socat_pid=""
 trap 'for p in $socat_pid $ser2net_pid; do kill "$p" 2>/dev/null; done; stop_all; rm -rf "$tmp"' EXIT
 
 mkdir -p "$tmp/cwd" "$tmp/data/tarnwick/dosdevices"
-com1=$tmp/data/tarnwick/dosdevices/com1
+# socat removes its link when it ends; COM1 links to that link, so COM1 is
+# never left without one (which would mean /dev/ttyS0).
+remote=$tmp/data/tarnwick/remote-com1
+ln -s "$remote" "$tmp/data/tarnwick/dosdevices/com1"
 port_button() { centre $((240 + 960 * $1)) 1080 855 735 120 0; }
 configure=$(centre 120 2160 1335 375 0 0)
 save=$(centre 300 3900 1695 375 0 0)
@@ -47,9 +51,9 @@ await "ser2net to listen on 127.0.0.1:$tcp" 10 listening
 
 # The workstation: the pseudo-terminal COM1 links to.
 start_socat() {
-  socat "pty,link=$com1,rawer" "tcp:127.0.0.1:$tcp" >"$tmp/socat.out" 2>&1 &
+  socat "pty,link=$remote,rawer" "tcp:127.0.0.1:$tcp" >"$tmp/socat.out" 2>&1 &
   socat_pid=$!
-  await "socat's link" 10 test -e "$com1"
+  await "socat's link" 10 test -e "$remote"
 }
 start_socat
 
@@ -83,6 +87,11 @@ log=$tmp/cwd/TWK$(date +%Y%m%d).log
 reported() { grep -q '\[btnServer_MouseDown\] Error (8018) - ' "$log" 2>/dev/null; }
 await "the lost line's report in the log file" 10 reported
 board_has "P11 P01 P00" || fail "a press on the lost line reached the board: [$(board_commands)]"
+# tarnwick-switch meanwhile finds no device behind COM1.
+(cd "$tmp/cwd" && XDG_DATA_HOME=$tmp/data "$switch" 2 off) >"$tmp/switch.out" 2>&1
+status=$?
+[ "$status" = 3 ] && grep -q "COM1 has no device" "$tmp/switch.out" \
+  || fail "tarnwick-switch with the network gone: status $status, $(cat "$tmp/switch.out")"
 
 # The network is back: Save reopens the port.
 start_socat
