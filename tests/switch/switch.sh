@@ -74,6 +74,7 @@ last_spacing() {
 }
 
 # --- Bad arguments: refused before the port is opened ----------------------
+no_store=$(store_dump)
 start_board "$board" "$link"
 has_speed() { [ -n "$(board_speed)" ]; }
 await "the board's first line speed" 5 has_speed
@@ -118,6 +119,8 @@ if [ -n "$avr" ]; then
 else
   await "P90 after --wait 0" 5 board_has "P01 P21 P20 P90"
 fi
+
+[ "$(store_dump)" = "$no_store" ] || fail "runs without stored settings created some: $(store_dump)"
 
 # --- An interrupted pulse still switches the port off -----------------------
 signals=(INT TERM)
