@@ -9,9 +9,11 @@ set(packaging_src ${PROJECT_SOURCE_DIR}/packaging)
 set(packaging_out ${CMAKE_BINARY_DIR}/packaging)
 
 set(commands tarnwick)
-if(TARGET tarnwick-board)
-  list(APPEND commands tarnwick-board)
-endif()
+foreach(extra tarnwick-switch tarnwick-board)
+  if(TARGET ${extra})
+    list(APPEND commands ${extra})
+  endif()
+endforeach()
 install(TARGETS ${commands} RUNTIME DESTINATION ${TARNWICK_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/assets/ON.gif ${PROJECT_SOURCE_DIR}/assets/OFF.gif
         DESTINATION ${TARNWICK_LIBDIR})
@@ -71,7 +73,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Switches the five ports of an MCU board o
 set(CPACK_PACKAGE_DESCRIPTION
     "Tarnwick switches the five outputs of a microcontroller board on and off\n"
     "over a serial line, one button per port, and shows the board's replies.\n"
-    "Includes tarnwick-board, a board simulator on a pseudo-terminal.")
+    "Includes tarnwick-switch, which switches a port from a script or a timer,\n"
+    "and tarnwick-board, a board simulator on a pseudo-terminal.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

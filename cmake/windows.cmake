@@ -26,6 +26,22 @@ set_property(SOURCE ${CMAKE_BINARY_DIR}/tarnwick.rc APPEND PROPERTY OBJECT_DEPEN
 # uninstaller, and lets the Users group write the settings key
 # (packaging/windows/tarnwick.nsh).
 install(TARGETS tarnwick RUNTIME DESTINATION .)
+# tarnwick-switch.exe, the console twin for scripts and scheduled tasks, beside
+# the program, with its manual page as plain text (tarnwick-switch.txt, CR LF).
+install(TARGETS tarnwick-switch RUNTIME DESTINATION .)
+find_program(TARNWICK_GROFF groff REQUIRED)
+set(switch_page ${PROJECT_SOURCE_DIR}/packaging/tarnwick-switch.1)
+file(WRITE ${CMAKE_BINARY_DIR}/switch_page.cmake [[
+execute_process(COMMAND ${GROFF} -man -Tascii -P-cbou ${PAGE} OUTPUT_VARIABLE text COMMAND_ERROR_IS_FATAL ANY)
+string(REPLACE "\n" "\r\n" text "${text}")
+file(WRITE ${OUT} "${text}")
+]])
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tarnwick-switch.txt
+  COMMAND ${CMAKE_COMMAND} -DGROFF=${TARNWICK_GROFF} -DPAGE=${switch_page}
+          -DOUT=${CMAKE_BINARY_DIR}/tarnwick-switch.txt -P ${CMAKE_BINARY_DIR}/switch_page.cmake
+  DEPENDS ${switch_page} VERBATIM)
+add_custom_target(tarnwick_switch_page ALL DEPENDS ${CMAKE_BINARY_DIR}/tarnwick-switch.txt)
+install(FILES ${CMAKE_BINARY_DIR}/tarnwick-switch.txt DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/assets/ON.gif ${PROJECT_SOURCE_DIR}/assets/OFF.gif
         DESTINATION .)
 

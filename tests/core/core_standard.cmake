@@ -7,7 +7,7 @@ cmake_minimum_required(VERSION 3.25)
 
 file(READ "${COMPILE_COMMANDS}" json)
 string(JSON count LENGTH "${json}")
-set(core_dirs shell link config persist)
+set(core_dirs shell link config persist switch)
 set(checked 0)
 set(failures "")
 set(core_command "")
@@ -22,8 +22,9 @@ foreach(i RANGE ${last})
   if(NOT in_core OR NOT (CMAKE_MATCH_1 IN_LIST core_dirs OR CMAKE_MATCH_1 STREQUAL "platform/portable"))
     continue()
   endif()
-  # Only the two libraries' own objects (tests and tools compile none of these).
-  if(NOT command MATCHES "tarnwick_(core|portable)\\.dir")
+  # Only the core's, the portable layer's and tarnwick-switch's own objects
+  # (tests and tools compile none of these).
+  if(NOT command MATCHES "(tarnwick_core|tarnwick_portable|tarnwick-switch)\\.dir")
     continue()
   endif()
   math(EXPR checked "${checked} + 1")

@@ -1,4 +1,4 @@
-# The core (shell, link, config, persist and platform's interfaces) builds
+# The core (shell, link, config, persist, switch and platform's interfaces) builds
 # from standard C++ alone: see core_standard.cmake.
 add_test(NAME core_standard
          COMMAND ${CMAKE_COMMAND} -DCOMPILE_COMMANDS=${CMAKE_BINARY_DIR}/compile_commands.json

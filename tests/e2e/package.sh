@@ -30,7 +30,7 @@ for f in usr/lib/tarnwick/ON.gif usr/lib/tarnwick/OFF.gif usr/share/icons/hicolo
          usr/share/metainfo/example.tarnwick.tarnwick.metainfo.xml; do
   [ -f "$root/$f" ] || fail "the package lacks /$f"
 done
-for c in tarnwick tarnwick-board; do
+for c in tarnwick tarnwick-board tarnwick-switch; do
   [ "$(readlink -f "$root/usr/bin/$c")" = "$root/usr/lib/tarnwick/$c" ] || fail "/usr/bin/$c does not lead to /usr/lib/tarnwick/$c"
 done
 desktop=$root/usr/share/applications/tarnwick.desktop
@@ -51,4 +51,8 @@ await_program_end
 [ "$status" = 0 ] || fail "the installed program ended with status $status"
 written=$(cat "$tmp"/cwd/TWK*.log 2>/dev/null)
 [ -z "$written" ] || fail "the installed program wrote to the log file: $written"
+# The installed tarnwick-switch against the installed simulator, which now
+# answers on the link the window left.
+XDG_DATA_HOME=$tmp/data tarnwick-switch 2 on >"$tmp/switch.out" 2>&1 \
+  && [ "$(cat "$tmp/switch.out")" = "P11 OK" ] || fail "the installed tarnwick-switch: $(cat "$tmp/switch.out")"
 echo "package: ok ($(basename "$deb"))"

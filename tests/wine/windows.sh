@@ -21,12 +21,15 @@ installer=$win/tarnwick-1.0-win64.exe
 
 # Linked statically: nothing but system DLLs, so the program needs nothing
 # beside it but its pictures.
-imports=$(x86_64-w64-mingw32-objdump -p "$win/tarnwick.exe" | awk '/DLL Name:/ { print toupper($3) }' | sort | paste -sd' ')
-for dll in $imports; do
-  case $dll in
-    ADVAPI32.DLL | COMCTL32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | OLE32.DLL | OLEAUT32.DLL | USER32.DLL) ;;
-    *) echo "FAIL: tarnwick.exe imports $dll (all: $imports)" >&2; exit 1 ;;
-  esac
+# The same for tarnwick-switch.exe, which also takes winmm's millisecond timers.
+for exe in tarnwick.exe tarnwick-switch.exe; do
+  imports=$(x86_64-w64-mingw32-objdump -p "$win/$exe" | awk '/DLL Name:/ { print toupper($3) }' | sort | paste -sd' ')
+  for dll in $imports; do
+    case $dll in
+      ADVAPI32.DLL | COMCTL32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | OLE32.DLL | OLEAUT32.DLL | USER32.DLL | WINMM.DLL) ;;
+      *) echo "FAIL: $exe imports $dll (all: $imports)" >&2; exit 1 ;;
+    esac
+  done
 done
 
 export TARNWICK_PROGRAM_KIND=wine
@@ -93,11 +96,12 @@ wine_server_start
 # --- 4. Installer ----------------------------------------------------------
 echo "== installer"
 zipped=$(cmake -E tar tf "$win/tarnwick-1.0-win64.zip" | sed 's|^[^/]*/||' | grep . | sort | paste -sd' ')
-[ "$zipped" = "OFF.gif ON.gif tarnwick.exe" ] || fail "the zip holds: $zipped"
+[ "$zipped" = "OFF.gif ON.gif tarnwick-switch.exe tarnwick-switch.txt tarnwick.exe" ] || fail "the zip holds: $zipped"
 timeout 120 wine "$installer" /S >"$tmp/install.out" 2>&1 || fail "the installer failed: $(cat "$tmp/install.out")"
 dir="$drive_c/Program Files/Tarnwick"
 menu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarnwick"
-for f in "$dir/tarnwick.exe" "$dir/ON.gif" "$dir/OFF.gif" "$dir/Uninstall.exe" "$menu/Tarnwick.lnk"; do
+for f in "$dir/tarnwick.exe" "$dir/tarnwick-switch.exe" "$dir/tarnwick-switch.txt" "$dir/ON.gif" "$dir/OFF.gif" \
+         "$dir/Uninstall.exe" "$menu/Tarnwick.lnk"; do
   [ -f "$f" ] || fail "not installed: ${f#"$drive_c"/}"
 done
 cmp -s "$dir/tarnwick.exe" "$win/tarnwick.exe" || fail "the installed tarnwick.exe is not the one built"

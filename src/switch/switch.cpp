@@ -1,0 +1,320 @@
+#include "switch/switch.h"
+
+#include "link/protocol.h"
+#include "persist/convert.h"
+#include "persist/regkeys.h"
+#include "platform/console.h"
+#include "platform/fault.h"
+#include "shell/globals.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+SwitchState s;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr uint32_t kLocalMachine = 0x80000002u;
+// An hour: longer is a typing slip, not a pulse or a wait anyone means.
+constexpr int kLongestMs = 3600000;
+const std::string kProgram = "tarnwick-switch";
+
+// A fault in the words of the window's log file: tag + number + ") - " +
+// description + ", " + source.
+void ReportFault(const char* tag, const platform::Fault& fault) {
+  platform::writeErr(std::string(tag) + std::to_string(fault.number) + ") - " + fault.description + ", " +
+                     fault.source);
+}
+
+// Digits only, within lo..hi.
+std::optional<int> WholeNumber(const std::string& text, int lo, int hi) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const int value = std::stoi(text);
+  if (value < lo || value > hi) return std::nullopt;
+  return value;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// An answer line: printed at once, kept for the exit status. A bare line end
+// is no answer.
+void TakeAnswer(std::string line) {
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.empty()) return;
+  platform::writeOut(line);
+  s.answers.push_back(std::move(line));
+}
+
+void OnComm() {
+  try {
+    if (s.comm->commEvent() != platform::comEvReceive) return;
+    s.partial += s.comm->input();
+  } catch (const platform::Fault& fault) {
+    ReportFault("[OnComm] Error (", fault);
+    return;
+  }
+  for (size_t end = s.partial.find('\n'); end != std::string::npos; end = s.partial.find('\n')) {
+    std::string line = s.partial.substr(0, end);
+    s.partial.erase(0, end + 1);
+    TakeAnswer(std::move(line));
+  }
+}
+
+bool Refused() {
+  for (const std::string& answer : s.answers)
+    if (answer == "ERR") return true;
+  return false;
+}
+
+bool AllAnswered() { return s.answers.size() >= static_cast<size_t>(s.sent); }
+
+// Configures the serial control as the window does and opens the port; a
+// setting the control refuses stops here, so nothing goes out at a wrong speed.
+bool OpenLine() {
+  try {
+    s.comm = platform::makeSerialControl();
+    platform::SerialControl& comm = *s.comm;
+    comm.setCommPort(CInt(s.line.commPort));
+    comm.setHandshaking(CLng(s.line.flowControl));
+    comm.setSettings(s.line.speed + ',' + s.line.parity + ',' + s.line.dataBits + ',' + s.line.stopBits);
+    comm.setInputLen(0);
+    comm.setRThreshold(1);  // every byte, so an answer without a line end is seen too
+    comm.setSThreshold(0);
+    comm.setRTSEnable(s.line.flowControl == "2");
+    comm.onComm = OnComm;
+    comm.setPortOpen(true);
+  } catch (const platform::Fault& fault) {
+    ReportFault("[OpenLine] Error (", fault);
+    return false;
+  }
+  return true;
+}
+
+bool Send(const std::string& command) {
+  try {
+    s.comm->setOutput(command);
+  } catch (const platform::Fault& fault) {
+    ReportFault("[Send] Error (", fault);
+    return false;
+  }
+  ++s.sent;
+  return true;
+}
+
+// Gives the last command the time to leave the line (three characters of up
+// to 12 bits) before the port closes, when no answer shows it arrived.
+void LetLineDrain() {
+  int32_t speed = 9600;
+  try {
+    speed = CLng(s.line.speed);
+  } catch (const platform::Fault&) {
+  }
+  if (speed <= 0) speed = 9600;
+  std::this_thread::sleep_for(milliseconds(36 * 1000 / speed + 2));
+}
+
+// Waits for every command's answer, or only lets the bytes leave with --wait 0
+// or after an interrupt.
+void AwaitAnswers(Clock::time_point from) {
+  if (s.request.waitMs > 0 && !platform::interrupted())
+    platform::waitEvents(from + milliseconds(s.request.waitMs), AllAnswered);
+  if (!AllAnswered()) LetLineDrain();
+}
+
+int Outcome() {
+  // Text without a line end at the end of the wait is an answer all the same.
+  if (!s.partial.empty()) TakeAnswer(std::exchange(s.partial, std::string()));
+  if (Refused()) return switchstatus::kRefused;
+  if (platform::interrupted()) return platform::interruptStatus();
+  if (s.request.waitMs == 0 || AllAnswered()) return switchstatus::kAnswered;
+  platform::writeErr(kProgram + ": no answer from the board on COM" + s.line.commPort + " within " +
+                     std::to_string(s.request.waitMs) + " ms");
+  return switchstatus::kNoAnswer;
+}
+
+int SendOne(const std::string& command) {
+  if (!Send(command)) return switchstatus::kNoLine;
+  AwaitAnswers(Clock::now());
+  return Outcome();
+}
+
+// On, the pulse's length, off. The off command goes out whatever ended the
+// wait: the time, an interrupt, or the board refusing the on command (then at
+// once: the port was not switched on).
+int Pulse(const std::string& on, const std::string& off) {
+  if (!Send(on)) return switchstatus::kNoLine;
+  platform::waitEvents(Clock::now() + milliseconds(s.request.pulseMs), Refused);
+  if (!Send(off)) {
+    platform::writeErr(kProgram + ": port " + std::to_string(s.request.port) + " may still be on: " + off +
+                       " could not be sent");
+    return switchstatus::kNoLine;
+  }
+  if (platform::interrupted())
+    platform::writeErr(kProgram + ": interrupted; port " + std::to_string(s.request.port) + " switched off (" +
+                       off + " sent)");
+  AwaitAnswers(Clock::now());
+  return Outcome();
+}
+
+void CloseLine() {
+  try {
+    if (s.comm && s.comm->portOpen()) {
+      s.comm->input();  // drop what waits unread
+      s.comm->setPortOpen(false);
+    }
+  } catch (const platform::Fault& fault) {
+    ReportFault("[CloseLine] Error (", fault);
+  }
+  s.comm.reset();
+}
+
+}  // namespace
+
+std::vector<std::string> UsageLines() {
+  return {
+      "usage: tarnwick-switch [--wait MS] PORT on|off",
+      "       tarnwick-switch [--wait MS] PORT pulse MS",
+      "       tarnwick-switch [--wait MS] init",
+      "Switches port PORT (1-5) of the board on the line the window uses, with the",
+      "window's stored line settings; pulse: on, MS milliseconds, off; init: P90.",
+      "  --wait MS  how long to wait for the board's answer (default 1000; 0: do not wait)",
+      "Prints the board's answer lines. Exit status: 0 answered (or sent, with --wait 0),",
+      "1 the board answered ERR, 2 bad arguments, 3 the port could not be opened or set up,",
+      "4 no answer within the wait; 128 + signal (130 on Windows) when interrupted.",
+  };
+}
+
+std::optional<SwitchRequest> ParseArguments(const std::vector<std::string>& args, std::string& error,
+                                            bool& help) {
+  SwitchRequest request;
+  std::vector<std::string> words;
+  help = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      help = true;
+      return std::nullopt;
+    }
+    if (arg == "--wait" || arg.rfind("--wait=", 0) == 0) {
+      std::string value;
+      if (arg != "--wait") value = arg.substr(7);
+      else if (i + 1 < args.size()) value = args[++i];
+      else {
+        error = "--wait needs a number of milliseconds";
+        return std::nullopt;
+      }
+      const auto ms = WholeNumber(value, 0, kLongestMs);
+      if (!ms) {
+        error = "--wait takes 0 to " + std::to_string(kLongestMs) + " milliseconds, not " + Quoted(value);
+        return std::nullopt;
+      }
+      request.waitMs = *ms;
+      continue;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      error = "unknown option " + Quoted(arg);
+      return std::nullopt;
+    }
+    words.push_back(arg);
+  }
+  if (words.empty()) {
+    error = "no command given";
+    return std::nullopt;
+  }
+  if (words[0] == "init") {
+    if (words.size() != 1) {
+      error = "init takes nothing after it, not " + Quoted(words[1]);
+      return std::nullopt;
+    }
+    request.action = SwitchAction::Init;
+    return request;
+  }
+  const auto port = WholeNumber(words[0], 1, kPorts);
+  if (!port) {
+    error = "PORT must be 1 to " + std::to_string(kPorts) + ", not " + Quoted(words[0]);
+    return std::nullopt;
+  }
+  request.port = *port;
+  const std::string command = words.size() > 1 ? words[1] : "";
+  const size_t expected = command == "pulse" ? 3 : 2;
+  if (command == "on") request.action = SwitchAction::On;
+  else if (command == "off") request.action = SwitchAction::Off;
+  else if (command == "pulse") request.action = SwitchAction::Pulse;
+  else {
+    error = command.empty() ? "port " + words[0] + " needs on, off or pulse MS"
+                            : "unknown command " + Quoted(command) + " (on, off, pulse MS or init)";
+    return std::nullopt;
+  }
+  if (request.action == SwitchAction::Pulse) {
+    const auto ms = words.size() > 2 ? WholeNumber(words[2], 1, kLongestMs) : std::nullopt;
+    if (!ms) {
+      error = "pulse takes 1 to " + std::to_string(kLongestMs) + " milliseconds" +
+              (words.size() > 2 ? ", not " + Quoted(words[2]) : std::string());
+      return std::nullopt;
+    }
+    request.pulseMs = *ms;
+  }
+  if (words.size() > expected) {
+    error = "unexpected " + Quoted(words[expected]);
+    return std::nullopt;
+  }
+  return request;
+}
+
+std::vector<std::string> CommandsFor(const SwitchRequest& request) {
+  const int index = request.port - 1;
+  switch (request.action) {
+    case SwitchAction::On: return {SwitchCommand(index, true)};
+    case SwitchAction::Off: return {SwitchCommand(index, false)};
+    case SwitchAction::Pulse: return {SwitchCommand(index, true), SwitchCommand(index, false)};
+    case SwitchAction::Init: break;
+  }
+  return {kInitCommand};
+}
+
+LineSettings ReadLineSettings() {
+  LineSettings line;
+  const std::pair<const char*, std::string*> values[] = {
+      {"Comm Port", &line.commPort},      {"Comm Speed", &line.speed},  {"Flow Control", &line.flowControl},
+      {"Parity Control", &line.parity}, {"Data Bits", &line.dataBits}, {"Stop Bits", &line.stopBits},
+  };
+  for (const auto& [name, value] : values) {
+    std::string path = SettingsKeyPath();
+    std::string key = name;
+    // Read only: a missing value is the window's default, and stays missing.
+    const std::string stored = GetKeyValue(kLocalMachine, path, key);
+    if (!stored.empty()) *value = stored;
+  }
+  return line;
+}
+
+int SwitchMain(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  bool help = false;
+  const auto request = ParseArguments(args, error, help);
+  if (help) {
+    for (const std::string& line : UsageLines()) platform::writeOut(line);
+    return switchstatus::kAnswered;
+  }
+  if (!request) {
+    platform::writeErr(kProgram + ": " + error + " (tarnwick-switch --help shows the usage)");
+    return switchstatus::kUsage;
+  }
+  s.request = *request;
+  s.line = ReadLineSettings();
+  if (platform::interrupted()) return platform::interruptStatus();
+  if (!OpenLine()) {
+    s.comm.reset();
+    return switchstatus::kNoLine;
+  }
+  const std::vector<std::string> commands = CommandsFor(s.request);
+  const int status = commands.size() == 2 ? Pulse(commands[0], commands[1]) : SendOne(commands[0]);
+  CloseLine();
+  return status;
+}

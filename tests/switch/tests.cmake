@@ -1,0 +1,25 @@
+# tarnwick-switch as its own process against the board simulator, the
+# firmware in simavr, and as tarnwick-switch.exe under Wine.
+if(TARGET tarnwick-switch)
+  add_test(NAME switch COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/switch/switch.sh
+           $<TARGET_FILE:tarnwick-switch> $<TARGET_FILE:tarnwick-board> $<TARGET_FILE:tarnwick>)
+  set_tests_properties(switch PROPERTIES LABELS e2e TIMEOUT 120 RESOURCE_LOCK pty)
+  if(TARGET tarnwick-avr-board)
+    add_test(NAME switch_avr COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/switch/switch.sh
+             $<TARGET_FILE:tarnwick-switch> $<TARGET_FILE:tarnwick-avr-board>)
+    set_tests_properties(switch_avr PROPERTIES LABELS "e2e;firmware" TIMEOUT 120 RESOURCE_LOCK pty)
+  endif()
+  add_test(NAME switch_wine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/switch/switch.sh
+           ${TARNWICK_WINDOWS_BUILD}/tarnwick-switch.exe $<TARGET_FILE:tarnwick-board>)
+  set_tests_properties(switch_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 240 SKIP_RETURN_CODE 77
+                       ENVIRONMENT TARNWICK_PROGRAM_KIND=wine RESOURCE_LOCK pty)
+endif()
+
+# A board on another machine: through ser2net (on the loopback address) and
+# socat, the window and tarnwick-switch; the network dropping. Skipped when
+# ser2net or socat is not installed.
+if(TARGET tarnwick-switch)
+  add_test(NAME remote COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/switch/remote.sh
+           $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-switch> $<TARGET_FILE:tarnwick-board>)
+  set_tests_properties(remote PROPERTIES LABELS e2e TIMEOUT 120 RESOURCE_LOCK pty SKIP_RETURN_CODE 77)
+endif()
