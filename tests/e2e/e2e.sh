@@ -121,7 +121,7 @@ xdotool windowfocus --sync "$main" key Return space
 
 if [ -n "$avr" ]; then
   # The pins followed the presses, and "P90" switched the latched port 3 off.
-  pins="1:high 1:low 1:high 1:low 1:high 1:low 3:high 3:low 3:high 3:low"
+  pins="1:high 1:low 1:high 1:low 1:high 1:low 1:high 1:low 3:high 3:low 3:high 3:low"
   await "the pins to follow the presses and P90" 10 pins_are "$pins"
   # Noise on the line: one "ERR", then a cut-off command that costs another
   # "ERR" when the program's next command runs into it; that command still
@@ -207,6 +207,13 @@ xdotool mousemove --window "$main" "$x" "$y" mousedown 1
 await "port 2 shown ON" 10 shows "Port 2: ON ON.gif"
 xdotool mouseup 1
 await "port 2 shown OFF" 10 shows "Port 2: OFF OFF.gif"
+# Held while the mouse is taken: shown OFF at once, as for a release.
+xdotool mousemove --window "$main" "$x" "$y" mousedown 1
+await "port 2 shown ON again" 10 shows "Port 2: ON ON.gif"
+take_mouse "Tarnwick - V1.0"
+await "port 2 shown OFF when the mouse was taken" 10 shows "Port 2: OFF OFF.gif"
+xdotool mouseup 1
+prompt_down
 
 stop_board
 not_sent='not sent: [^|]+'
