@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QDateTime>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QHash>
 #include <QKeyEvent>
@@ -143,9 +144,13 @@ class QtCommandButton : public Wrapper<CommandButton, ButtonWidget> {
   void setCaption(const std::string& caption) override { widget_->setText(toQt(caption)); }
 };
 
+// A click elsewhere cannot take the focus from a held button (the pointer
+// is grabbed by it); the keyboard, another window or a popup can.
 bool ButtonWidget::event(QEvent* event) {
   const QEvent::Type type = event->type();
-  if ((type == QEvent::FocusOut || type == QEvent::WindowDeactivate) && hold_.holding()) {
+  const bool focusTaken = type == QEvent::FocusOut &&
+                          static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason;
+  if ((focusTaken || type == QEvent::WindowDeactivate) && hold_.holding()) {
     setDown(false);  // up, and the release that may still come is no click
     if (owner) hold_.lose(owner->onMouseUp);
     else hold_ = MouseHold();
