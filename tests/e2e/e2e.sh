@@ -110,12 +110,13 @@ click "$main" $init_button --repeat 2 --delay 80
 await "P90 twice from Initialize MCU" 10 board_has "$sent_so_far P90 P90"
 expected="$sent_so_far P90 P90"
 
-# The keyboard is on Initialize MCU. The compact view hides it, another
-# window comes to the front and goes again: Enter and Space reach no command
-# (a stray P90 would come before the commands that follow).
+# The keyboard is on Initialize MCU when another window comes to the front.
+# The compact view hides the command meanwhile; when the window has the
+# keyboard again, Enter and Space reach no command (a stray P90 would come
+# before the commands that follow).
+prompt_up
 click "$main" $web_label --repeat 2 --delay 80
 await "the compact view" 10 compact "$main"
-prompt_up
 prompt_down
 xdotool windowfocus --sync "$main" key Return space
 
