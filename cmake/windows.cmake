@@ -55,9 +55,9 @@ set(CPACK_NSIS_DELETE_ICONS_EXTRA "!insertmacro TarnwickRemoveShortcut")
 include(CPack)
 
 # Tests built for Windows, run under Wine by the Linux build's ctest
-# (tests/wine/windows.sh, label "wine"): the unit tests, with GoogleTest built
-# here from Debian's sources, and small tools that show what access the
-# installer gave the settings key and take the mouse from the program.
+# (tests/wine/windows.sh, label "wine"): the unit tests that need no window,
+# with GoogleTest built here from Debian's sources, and a small tool that shows
+# what access the installer gave the settings key.
 if(TARNWICK_TESTS)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
