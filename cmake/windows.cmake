@@ -114,6 +114,15 @@ if(TARNWICK_TESTS)
 
   set_target_properties(test_persist test_serial_rules test_serial_reader serial_line access PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+  # The toolkit's windows and the clock, driven by window messages; and the
+  # helper that takes the mouse capture from the running program.
+  add_executable(test_win32 ${tests}/wine/win32_test.cpp)
+  target_link_libraries(test_win32 PRIVATE tarnwick_program gtest_main)
+  add_executable(take_capture ${tests}/wine/take_capture.cpp)
+  target_link_options(take_capture PRIVATE -municode)
+  set_target_properties(test_win32 take_capture PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 endif()
 
 # The serial round trip that bench/wine.sh times against the baseline.

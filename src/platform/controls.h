@@ -41,7 +41,11 @@ class CommandButton : public Control {
  public:
   virtual std::string caption() const = 0;
   virtual void setCaption(const std::string& caption) = 0;
-  // Any mouse button; the argument is 1 left, 2 right, 4 middle.
+  // Any mouse button; the argument is 1 left, 2 right, 4 middle. Every press
+  // has one release: when the window system takes the mouse from the held
+  // button (another window comes to the front, the keyboard moves the focus,
+  // a popup opens), that is the release, and the real one that follows is
+  // not reported (platform/toolkit_common.h, MouseHold).
   std::function<void(int button)> onMouseDown;
   std::function<void(int button)> onMouseUp;
   // A finished click with the mouse, or activation from the keyboard.
@@ -124,7 +128,11 @@ class Form {
   // A 20 x 20 pixel picture until one is loaded.
   virtual Image* addImage(Frame* parent, Twips at) = 0;
 
-  // Keyboard focus moves through these controls in this order.
+  // Keyboard focus moves through these controls in this order, passing over
+  // hidden and disabled ones. When the window is first shown the focus goes
+  // to the first of them that can take it (a text field with its text
+  // selected, so typing replaces it). The focus never stays on, nor comes
+  // back with the window to, a control that has been hidden.
   virtual void setTabOrder(const std::vector<Control*>& order) = 0;
   virtual void setFocus(Control* control) = 0;
 

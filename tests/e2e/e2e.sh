@@ -30,6 +30,14 @@ save=$(centre 300 3900 1695 375 0 0)
 
 today_log() { echo "TWK$(date +%Y%m%d).log"; }
 extended() { (($(client_height "$1") > 300)); }
+compact() { (($(client_height "$1") < 300)); }
+# The window has the keyboard: X's focus is on it, or follows the pointer
+# (Wine without a window manager), which is then put over it.
+has_keyboard() {
+  local focus
+  focus=$(xdotool getwindowfocus -f 2>/dev/null)
+  [ "$focus" = "$1" ] || { [ "$focus" = 1 ] && xdotool mousemove --window "$1" 4 4; }
+}
 board_speed_is() { [ "$(board_speed)" = "$1" ]; }
 
 start_x
@@ -56,27 +64,44 @@ await "P00 on release" 10 board_has "P01 P00"
 click "$main" $(port_button 0) --repeat 2 --delay 80
 await "two more presses and releases" 10 board_has "P01 P00 P01 P00 P01 P00"
 
-# Port 3 to Latch in the dialog, then Save.
+# Held while the window system takes the mouse away: that is the release, so
+# the port goes off at once. The real release, elsewhere, and a release over
+# the button from a press beside it send nothing.
+xdotool mousemove --window "$main" "$x" "$y" mousedown 1
+await "P01 on a press held" 10 board_has "P01 P00 P01 P00 P01 P00 P01"
+take_mouse "Tarnwick - V1.0"
+await "P00 when the mouse was taken" 10 board_has "P01 P00 P01 P00 P01 P00 P01 P00"
+read -r bx by < <(centre 1110 1400 60 60 120 0)  # between ports 1 and 2
+xdotool mousemove --window "$main" "$bx" "$by" mouseup 1 mousedown 1 \
+  mousemove --window "$main" "$x" "$y" mouseup 1
+prompt_down
+held="P01 P00 P01 P00 P01 P00 P01 P00"
+
+# Port 3 to Latch in the dialog, then Save. The dialog opens with the
+# keyboard on port 1's name, ready to be typed over.
 click "$main" $configure
 dialog=$(find_window "Configuration")
 [ -n "$dialog" ] || fail "Configure did not show the dialog"
+await "the dialog to take the keyboard" 10 has_keyboard "$dialog"
+xdotool type --delay 30 "Relay A"
 click "$dialog" $(mode_label 2)
 click "$dialog" $(mode_label 1) --repeat 2 --delay 80
 click "$dialog" $save
 await "the dialog to close on Save" 10 window_gone "Configuration"
 registry_has '"Port 3 Mode"="1"' || fail "Save did not store \"Port 3 Mode\"=\"1\""
 registry_has '"Port 2 Mode"="0"' || fail "a double-click on port 2's mode did not toggle it twice"
+registry_has '"Port 1"="Relay A"' || fail "typing right after Configure did not rename port 1"
 
 # Port 3, Latch: a double-click toggles it twice; a press and release switch
 # it on, and nothing more.
 read -r x y < <(port_button 2)
 click "$main" "$x" "$y" --repeat 2 --delay 80
-await "P21 P20 on a double-click" 10 board_has "P01 P00 P01 P00 P01 P00 P21 P20"
+await "P21 P20 on a double-click" 10 board_has "$held P21 P20"
 xdotool mousemove --window "$main" "$x" "$y" mousedown 1
-await "P21 on press" 10 board_has "P01 P00 P01 P00 P01 P00 P21 P20 P21"
+await "P21 on press" 10 board_has "$held P21 P20 P21"
 xdotool mouseup 1
 
-sent_so_far="P01 P00 P01 P00 P01 P00 P21 P20 P21"
+sent_so_far="$held P21 P20 P21"
 
 # Extended view, then Initialize MCU, twice in a quick pair.
 click "$main" $web_label --repeat 2 --delay 80
@@ -85,9 +110,19 @@ click "$main" $init_button --repeat 2 --delay 80
 await "P90 twice from Initialize MCU" 10 board_has "$sent_so_far P90 P90"
 expected="$sent_so_far P90 P90"
 
+# The keyboard is on Initialize MCU when another window comes to the front.
+# The compact view hides the command meanwhile; when the window has the
+# keyboard again, Enter and Space reach no command (a stray P90 would come
+# before the commands that follow).
+prompt_up
+click "$main" $web_label --repeat 2 --delay 80
+await "the compact view" 10 compact "$main"
+prompt_down
+xdotool windowfocus --sync "$main" key Return space
+
 if [ -n "$avr" ]; then
   # The pins followed the presses, and "P90" switched the latched port 3 off.
-  pins="1:high 1:low 1:high 1:low 1:high 1:low 3:high 3:low 3:high 3:low"
+  pins="1:high 1:low 1:high 1:low 1:high 1:low 1:high 1:low 3:high 3:low 3:high 3:low"
   await "the pins to follow the presses and P90" 10 pins_are "$pins"
   # Noise on the line: one "ERR", then a cut-off command that costs another
   # "ERR" when the program's next command runs into it; that command still
@@ -204,6 +239,13 @@ xdotool mousemove --window "$main" "$x" "$y" mousedown 1
 await "port 2 shown ON" 10 shows "Port 2: ON ON.gif"
 xdotool mouseup 1
 await "port 2 shown OFF" 10 shows "Port 2: OFF OFF.gif"
+# Held while the mouse is taken: shown OFF at once, as for a release.
+xdotool mousemove --window "$main" "$x" "$y" mousedown 1
+await "port 2 shown ON again" 10 shows "Port 2: ON ON.gif"
+take_mouse "Tarnwick - V1.0"
+await "port 2 shown OFF when the mouse was taken" 10 shows "Port 2: OFF OFF.gif"
+xdotool mouseup 1
+prompt_down
 
 stop_board
 not_sent='not sent: [^|]+'

@@ -114,6 +114,38 @@ case $program_kind in
 esac
 client_height() { xdotool getwindowgeometry "$1" | awk '/Geometry/ { split($2, s, "x"); print s[2] }'; }
 
+# prompt_up / prompt_down: another program's window (xmessage) comes to the
+# front and takes the keyboard, and goes again.
+prompt_pid=""
+prompt_up() {
+  xmessage -geometry +760+600 "another program" >/dev/null 2>&1 &
+  prompt_pid=$!
+  await "the other program's window" 10 prompt_window >/dev/null
+  xdotool windowfocus --sync "$(prompt_window)"
+}
+prompt_window() {
+  local id
+  id=$(xdotool search --onlyvisible --class Xmessage 2>/dev/null | head -n1)
+  [ -n "$id" ] && echo "$id"
+}
+prompt_down() {
+  [ -n "$prompt_pid" ] && { kill "$prompt_pid" 2>/dev/null; wait "$prompt_pid" 2>/dev/null; }
+  prompt_pid=""
+}
+# take_mouse CAPTION: the window system takes the mouse from the window with
+# that caption while a button is held on it. Under Wine: WM_CANCELMODE to the
+# window that holds the capture (take_capture.exe, from the Windows build's
+# tests/ beside $program), as Windows sends when a prompt comes to the front.
+# On X a pointer grab cannot be taken, so: another window takes the focus.
+take_mouse() {
+  if [ "$program_kind" = wine ]; then
+    timeout 60 wine "$(dirname "$program")/tests/take_capture.exe" "$1" >>"$tmp/program.out" 2>&1 \
+      || fail "nothing of \"$1\" held the mouse"
+  else
+    prompt_up
+  fi
+}
+
 # Ends the board simulator (after whatever still holds its device).
 stop_board() {
   program_stop

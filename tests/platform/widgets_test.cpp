@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -126,6 +127,44 @@ TEST_F(FormTest, ReleaseOutsideButtonReportsUpWithoutClick) {
   EXPECT_EQ(events.ups, std::vector<int>{1});
   EXPECT_EQ(events.clicks, 0);
 }
+
+// What takes the mouse from a held button: another window comes to the
+// front, or a popup opens and grabs the pointer. Either is the release, once;
+// the real release that comes later is none.
+enum class Taker { OtherWindow, Popup };
+
+class MouseTakenTest : public FormTest, public ::testing::WithParamInterface<Taker> {};
+
+TEST_P(MouseTakenTest, TakenMouseIsTheReleaseAndTheLateReleaseIsNothing) {
+  platform::CommandButton* button = form->addCommandButton(nullptr, kButtonAt, "OFF");
+  ButtonEvents events;
+  events.watch(button);
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+  auto* widget = qobject_cast<QPushButton*>(platform::widgetOf(button));
+
+  QTest::mousePress(widget, Qt::LeftButton);
+  QWidget other;
+  QMenu popup;
+  if (GetParam() == Taker::OtherWindow) {
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  } else {
+    popup.addAction("Copy");
+    popup.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&popup));
+  }
+  EXPECT_EQ(events.ups, std::vector<int>{1});
+  EXPECT_FALSE(widget->isDown());
+
+  popup.close();
+  QTest::mouseRelease(widget, Qt::LeftButton);
+  EXPECT_EQ(events.ups, std::vector<int>{1});
+  EXPECT_EQ(events.clicks, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Takers, MouseTakenTest, ::testing::Values(Taker::OtherWindow, Taker::Popup));
 
 class ButtonKeyTest : public FormTest, public ::testing::WithParamInterface<Qt::Key> {};
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build: the DLLs it imports, then under Wine, in one throwaway
 # prefix:
-#  1. the unit tests that need no window, built with mingw-w64;
+#  1. the unit tests built with mingw-w64 (test_win32.exe drives the
+#     toolkit's real windows with window messages);
 #  2. the faults of a missing picture and of a file that is not one;
 #  3. quick second clicks: a double-click on a port button is two presses,
 #     one on a mode label two toggles;

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include "platform/ansi.h"
 #include "platform/windows/wintext.h"
 
 #include <cstdio>
@@ -14,7 +15,9 @@ std::function<LocalTime()>& testClock() {
 }
 
 // The user's short date with the year written in full: "d/M/yy" becomes
-// "d/M/yyyy". Quoted text in the picture is left as it is.
+// "d/M/yyyy". Quoted text in the picture is left as it is. Read for every
+// stamp: a change of the regional settings (WM_SETTINGCHANGE) shows in the
+// next one.
 std::wstring shortDateFourDigitYear() {
   wchar_t picture[128] = {};
   if (!GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SSHORTDATE, picture, 128)) return {};
@@ -53,15 +56,20 @@ std::string generalDate(const LocalTime& when) {
   st.wHour = static_cast<WORD>(when.hour);
   st.wMinute = static_cast<WORD>(when.minute);
   st.wSecond = static_cast<WORD>(when.second);
-  static const std::wstring datePicture = shortDateFourDigitYear();
+  const std::wstring datePicture = shortDateFourDigitYear();
   wchar_t date[128] = {};
   wchar_t time[128] = {};
   const bool ok =
       GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &st,
                       datePicture.empty() ? nullptr : datePicture.c_str(), date, 128, nullptr) &&
       GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &st, nullptr, time, 128);
-  if (ok) return win::narrow(std::wstring(date) + L" " + time);
-  // A date the system refuses (out of its range) still gets a readable stamp.
+  // A stamp the log file's code page cannot hold (a Japanese date's
+  // characters would be written as "?") is written in numbers, and so is a
+  // date the system refuses (out of its range).
+  if (ok) {
+    const std::string text = win::narrow(std::wstring(date) + L" " + time);
+    if (fromAnsi(toAnsi(text)) == text) return text;
+  }
   char fallback[64];
   std::snprintf(fallback, sizeof fallback, "%04d-%02d-%02d %02d:%02d:%02d", when.year,
                 when.month, when.day, when.hour, when.minute, when.second);

@@ -3,6 +3,7 @@
 #include "platform/controls.h"
 #include "platform/fault.h"
 #include "platform/files.h"
+#include "platform/toolkit_common.h"
 #include "platform/windows/picture_win32.h"
 #include "platform/windows/wintext.h"
 
@@ -10,8 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <exception>
 #include <map>
 #include <tuple>
 #include <utility>
@@ -32,34 +31,6 @@ inline constexpr UINT kDestroyLater = WM_APP + 1;
 const wchar_t kFormClass[] = L"TarnwickForm";
 const wchar_t kImageClass[] = L"TarnwickImage";
 ATOM gFormAtom = 0;
-
-// Event callbacks running now, on any form.
-int gCallbackDepth = 0;
-
-void untrapped(const char* what) {
-  std::fprintf(stderr, "Untrapped %s in an event\n", what);
-  OutputDebugStringA("Tarnwick: untrapped fault in an event\n");
-}
-
-// Runs an event callback. The program traps its own faults; whatever still
-// escapes stops here, as an exception must not unwind through user32.
-template <class... Args>
-void fire(const std::function<void(Args...)>& callback, Args... args) {
-  if (!callback) return;
-  const std::function<void(Args...)> call = callback;  // it may destroy its owner
-  ++gCallbackDepth;
-  try {
-    call(args...);
-  } catch (const Fault& fault) {
-    std::fprintf(stderr, "Untrapped fault %d in an event: %s, %s\n", static_cast<int>(fault.number),
-                 fault.description.c_str(), fault.source.c_str());
-  } catch (const std::exception& error) {
-    untrapped(error.what());
-  } catch (...) {
-    untrapped("exception");
-  }
-  --gCallbackDepth;
-}
 
 HINSTANCE instance() { return GetModuleHandleW(nullptr); }
 
@@ -93,6 +64,17 @@ HFONT fontFor(const Font* font, UINT dpi) {
                  font->italic, dpi);
 }
 
+// Width in pixels of a text in a control's font.
+int textWidth(HWND control, const std::wstring& text) {
+  HDC dc = GetDC(control);
+  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return size.cx;
+}
+
 // What every control of this toolkit is, beside its interface: a child window
 // that points back at it through GWLP_USERDATA while the control lives.
 class WinControl {
@@ -107,9 +89,13 @@ class WinControl {
 };
 
 WinControl* controlOf(HWND window) {
-  if (!window) return nullptr;
+  if (!window || GetClassWord(window, GCW_ATOM) == gFormAtom) return nullptr;  // a form's is its own
   return reinterpret_cast<WinControl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
+
+// A control with the focus is being hidden: the focus goes on to the next
+// control of its form's tab order that can take it.
+void passFocusOn(HWND control);
 
 template <class Interface>
 class Wrapper : public Interface, public WinControl {
@@ -122,7 +108,12 @@ class Wrapper : public Interface, public WinControl {
   Wrapper(const Wrapper&) = delete;
   Wrapper& operator=(const Wrapper&) = delete;
 
-  void setVisible(bool visible) override { ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE); }
+  void setVisible(bool visible) override {
+    HWND focus = GetFocus();
+    const bool hadFocus = !visible && focus && (focus == window_ || IsChild(window_, focus));
+    ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE);
+    if (hadFocus) passFocusOn(window_);
+  }
   bool visible() const override { return (GetWindowLongW(window_, GWL_STYLE) & WS_VISIBLE) != 0; }
   HWND handle() const override { return window_; }
 
@@ -148,7 +139,10 @@ class WinFrame : public Wrapper<Frame> {
 
 // A push button that reports press and release of every mouse button, not
 // only the left one, and takes a double-click as the press it is: a quick
-// second click must not be lost.
+// second click must not be lost. The button holds the mouse (the capture)
+// while a button is down; when the capture goes elsewhere (WM_CANCELMODE when
+// a prompt or another program comes to the front, the focus moving on), that
+// is the release (MouseHold).
 class WinCommandButton : public Wrapper<CommandButton> {
  public:
   explicit WinCommandButton(HWND button) : Wrapper(button) {
@@ -170,13 +164,11 @@ class WinCommandButton : public Wrapper<CommandButton> {
   // The callbacks may destroy the form and this object with it: nothing here
   // touches the object after firing one.
   void down(int button) {
-    held_ |= button;
+    hold_.press(button);
     fire(onMouseDown, button);
   }
   void up(int button) {
-    if ((held_ & button) == 0) return;  // pressed elsewhere, released here
-    held_ &= ~button;
-    fire(onMouseUp, button);
+    if (hold_.release(button)) fire(onMouseUp, button);  // not when pressed elsewhere
   }
 
   static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
@@ -188,9 +180,16 @@ class WinCommandButton : public Wrapper<CommandButton> {
         self->down(1);
         // The button captures the mouse and shows itself pushed.
         return DefSubclassProc(window, WM_LBUTTONDOWN, w, l);
-      case WM_LBUTTONUP:
+      case WM_LBUTTONUP: {
+        // The button lets the mouse go here; another button still down takes
+        // it back, and that is no loss.
+        const bool othersDown = (w & (MK_RBUTTON | MK_MBUTTON)) != 0;
+        self->keepingMouse_ = othersDown;
         self->up(1);
-        return DefSubclassProc(window, message, w, l);  // BN_CLICKED when inside
+        const LRESULT result = DefSubclassProc(window, message, w, l);  // BN_CLICKED when inside
+        if (othersDown && !GetCapture() && IsWindowVisible(window)) SetCapture(window);
+        return result;
+      }
       case WM_RBUTTONDOWN:
       case WM_RBUTTONDBLCLK:
       case WM_MBUTTONDOWN:
@@ -200,18 +199,35 @@ class WinCommandButton : public Wrapper<CommandButton> {
         self->down(message == WM_RBUTTONDOWN || message == WM_RBUTTONDBLCLK ? 2 : 4);
         return 0;
       case WM_RBUTTONUP:
-      case WM_MBUTTONUP:
-        // The left button may still be held: its capture stays.
-        if ((w & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0 && GetCapture() == window)
-          ReleaseCapture();
+      case WM_MBUTTONUP: {
+        // Another button may still be held: then the capture stays.
+        const bool last = (w & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0;
         self->up(message == WM_RBUTTONUP ? 2 : 4);
+        if (last && GetCapture() == window) ReleaseCapture();
         return 0;
+      }
+      case WM_KILLFOCUS:
+        // The focus moving on takes the mouse with it, for every button.
+        if (GetCapture() == window) ReleaseCapture();
+        return DefSubclassProc(window, message, w, l);
+      case WM_CAPTURECHANGED: {
+        if (reinterpret_cast<HWND>(l) == window) break;  // taken again by this button
+        if (self->keepingMouse_) {
+          self->keepingMouse_ = false;
+          break;
+        }
+        const LRESULT result = DefSubclassProc(window, message, w, l);  // shows itself up
+        self->hold_.lose(self->onMouseUp);
+        return result;
+      }
       default:
         return DefSubclassProc(window, message, w, l);
     }
+    return DefSubclassProc(window, message, w, l);
   }
 
-  int held_ = 0;  // mouse buttons pressed on this button and not yet released
+  MouseHold hold_;
+  bool keepingMouse_ = false;  // the left button's release, with another one still down
 };
 
 // A label that reports clicks and double-clicks of the left button. A click
@@ -236,17 +252,10 @@ class WinLabel : public Wrapper<Label> {
   // its box grows to the left on one line instead of wrapping out of sight.
   void fitRightAligned() {
     if (align_ != Align::Right) return;
-    const std::wstring text = widen(caption());
-    HDC dc = GetDC(window_);
-    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(window_, WM_GETFONT, 0, 0)));
-    SIZE size{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    SelectObject(dc, old);
-    ReleaseDC(window_, dc);
     RECT box;
     GetWindowRect(window_, &box);
     MapWindowPoints(nullptr, GetParent(window_), reinterpret_cast<POINT*>(&box), 2);
-    const int needed = size.cx + 2;
+    const int needed = textWidth(window_, widen(caption())) + 2;
     if (needed <= box.right - box.left) return;
     const int left = std::max<int>(0, box.right - needed);
     SetWindowPos(window_, nullptr, left, box.top, box.right - left, box.bottom - box.top,
@@ -307,9 +316,8 @@ class WinComboBox : public Wrapper<ComboBox> {
   void setText(const std::string& text) override { SetWindowTextW(window_, widen(text).c_str()); }
 };
 
-// The list keeps each line's text whole; what it draws is one row of at most
-// kShownChars characters with control characters as blanks, so a reply with
-// line breaks stays one row and a flood of long lines stays cheap to draw.
+// The list keeps each line's text whole and draws its listRow(). It scrolls
+// sideways as far as its widest row reaches.
 class WinListBox : public Wrapper<ListBox> {
  public:
   using Wrapper::Wrapper;
@@ -324,13 +332,17 @@ class WinListBox : public Wrapper<ListBox> {
     if (index < 0 || index >= listCount()) raise(kInvalidArrayIndex, "Invalid property array index");
     SendMessageW(window_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
     lines_.erase(lines_.begin() + index);
+    widths_.erase(widths_.begin() + index);
+    fitScrollRange();
   }
 
   void addItem(const std::string& line) override {
-    const LRESULT row = SendMessageW(window_, LB_ADDSTRING, 0,
-                                     reinterpret_cast<LPARAM>(shown(line).c_str()));
+    const std::wstring shown = widen(listRow(line));
+    const LRESULT row = SendMessageW(window_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
     if (row < 0) raise(7, "Out of memory");
     lines_.push_back(line);
+    widths_.push_back(textWidth(window_, shown));
+    fitScrollRange();
     SendMessageW(window_, LB_SETTOPINDEX, static_cast<WPARAM>(row), 0);
   }
 
@@ -343,19 +355,15 @@ class WinListBox : public Wrapper<ListBox> {
   }
 
  private:
-  static constexpr size_t kShownChars = 200;
-
-  static std::wstring shown(const std::string& line) {
-    const std::wstring whole = widen(line);
-    std::wstring out = whole.substr(0, kShownChars);
-    for (wchar_t& c : out) {
-      if (c < 0x20 || c == 0x7F) c = L' ';
-    }
-    if (whole.size() > kShownChars) out += L'\x2026';
-    return out;
+  // The list draws a row from a few pixels in; the range covers the widest
+  // row with that margin on both sides.
+  void fitScrollRange() {
+    const int widest = widths_.empty() ? 0 : *std::max_element(widths_.begin(), widths_.end());
+    SendMessageW(window_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest > 0 ? widest + 6 : 0), 0);
   }
 
   std::vector<std::string> lines_;
+  std::vector<int> widths_;  // of each line's row, in pixels
 };
 
 // An image shows its picture at the picture's own size from the top left;
@@ -442,7 +450,7 @@ void registerClasses() {
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-class WinForm : public Form {
+class WinForm : public FormBase {
  public:
   WinForm() {
     registerClasses();
@@ -461,7 +469,7 @@ class WinForm : public Form {
   ~WinForm() override {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     controls_.clear();  // they let go of their windows first
-    if (gCallbackDepth > 0) {
+    if (callbackDepth() > 0) {
       ShowWindow(window_, SW_HIDE);
       PostMessageW(window_, kDestroyLater, 0, 0);
     } else {
@@ -478,17 +486,6 @@ class WinForm : public Form {
     SetWindowTextW(window_, widen(caption).c_str());
   }
   std::string caption() const override { return win::windowText(window_); }
-
-  void setHeight(int twips) override {
-    heightTwips_ = twips;
-    applyOuterSize();
-  }
-  int height() const override { return heightTwips_; }
-  void setWidth(int twips) override {
-    widthTwips_ = twips;
-    applyOuterSize();
-  }
-  int width() const override { return widthTwips_; }
 
   void setClientSize(int widthTwips, int heightTwips) override {
     RECT outer{0, 0, px(widthTwips), px(heightTwips)};
@@ -545,9 +542,9 @@ class WinForm : public Form {
   }
 
   ListBox* addListBox(Frame* parent, Twips at) override {
-    return adopt<WinListBox>(create(WC_LISTBOXW, "",
-                                    LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | WS_VSCROLL | WS_TABSTOP,
-                                    WS_EX_CLIENTEDGE, parent, at));
+    return adopt<WinListBox>(create(
+        WC_LISTBOXW, "", LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
+        WS_EX_CLIENTEDGE, parent, at));
   }
 
   Image* addImage(Frame* parent, Twips at) override {
@@ -571,7 +568,8 @@ class WinForm : public Form {
   }
 
   // Tab and Shift+Tab walk the tab order from the control that has the focus,
-  // passing over hidden and disabled ones.
+  // passing over hidden and disabled ones; from nullptr, forward, is the
+  // first that can take the focus.
   void moveFocus(HWND from, bool forward) {
     if (tabOrder_.empty()) return;
     const int count = static_cast<int>(tabOrder_.size());
@@ -599,26 +597,35 @@ class WinForm : public Form {
 
   void closeRequested() { fire(onClose); }
 
-  // WM_ACTIVATE: the focus leaves with the window and comes back with it.
+  // WM_ACTIVATE: the focus leaves with the window and comes back with it,
+  // but never to a control that was hidden or disabled meanwhile: then to the
+  // next one in the tab order. The first time, as a dialog does, it goes to
+  // the first control of the tab order. A control that holds the mouse loses
+  // it with the window (WM_CANCELMODE, as Windows sends for a prompt).
   bool activated(WPARAM state) {
     if (LOWORD(state) == WA_INACTIVE) {
       HWND focus = GetFocus();
       if (focus && IsChild(window_, focus)) focus_ = focus;
+      HWND held = GetCapture();
+      if (held && IsChild(window_, held)) SendMessageW(held, WM_CANCELMODE, 0, 0);
       return false;
     }
-    if (focus_ && IsWindow(focus_) && IsChild(window_, focus_) && !IsIconic(window_)) {
+    if (IsIconic(window_)) return false;
+    if (focus_ && !(IsWindow(focus_) && IsChild(window_, focus_))) focus_ = nullptr;
+    if (focus_ && IsWindowVisible(focus_) && IsWindowEnabled(focus_)) {
       SetFocus(focus_);
       return true;
     }
-    return false;
+    if (tabOrder_.empty()) return false;
+    moveFocus(focus_, true);
+    return true;
   }
 
  private:
   int px(int twips) const { return MulDiv(twips, static_cast<int>(dpi_), 1440); }
   int twips(int pixels) const { return MulDiv(pixels, 1440, static_cast<int>(dpi_)); }
 
-  // The user cannot resize the window; only the program does, through here.
-  void applyOuterSize() {
+  void applyOuterSize() override {
     SetWindowPos(window_, nullptr, 0, 0, std::max(px(widthTwips_), 0),
                  std::max(px(heightTwips_), 0), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
@@ -639,27 +646,20 @@ class WinForm : public Form {
     return window;
   }
 
-  template <class T, class... Args>
-  T* adopt(Args&&... args) {
-    auto control = std::make_unique<T>(std::forward<Args>(args)...);
-    T* raw = control.get();
-    controls_.push_back(std::move(control));
-    return raw;
-  }
-
   HWND window_ = nullptr;
   UINT dpi_ = 96;
-  std::vector<std::unique_ptr<Control>> controls_;
   std::vector<HWND> tabOrder_;
   HWND focus_ = nullptr;
-  int heightTwips_ = 0;
-  int widthTwips_ = 0;
   int nextId_ = 100;
 };
 
 WinForm* formOf(HWND window) {
   if (!window || GetClassWord(window, GCW_ATOM) != gFormAtom) return nullptr;
   return reinterpret_cast<WinForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void passFocusOn(HWND control) {
+  if (WinForm* form = formOf(GetAncestor(control, GA_ROOT))) form->moveFocus(control, true);
 }
 
 LRESULT CALLBACK formProc(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -727,6 +727,7 @@ namespace win {
 void installToolkit() {
   static WinToolkit kit;
   setToolkit(&kit);
+  setUntrappedEcho([](const char* line) { OutputDebugStringA(line); });
 }
 
 int runMessageLoop() {

@@ -3,12 +3,14 @@
 #include "platform/fault.h"
 #include "platform/files.h"
 #include "platform/linux/qt/toolkit.h"
+#include "platform/toolkit_common.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QDateTime>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QHash>
 #include <QKeyEvent>
@@ -25,7 +27,6 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <exception>
 #include <utility>
 
 namespace platform {
@@ -37,30 +38,6 @@ inline constexpr int32_t kInvalidArrayIndex = 381;  // "Invalid property array i
 // The program's text is UTF-8.
 QString toQt(const std::string& text) { return QString::fromStdString(text); }
 std::string fromQt(const QString& text) { return text.toStdString(); }
-
-// Event callbacks running now, on any form. A form destroyed while one runs
-// defers deleting its window: one of its widgets may be on the call stack.
-int gCallbackDepth = 0;
-
-// Runs an event callback. The program traps its own faults; whatever still
-// escapes is reported here, as an exception must not unwind through Qt.
-template <class... Args>
-void fire(const std::function<void(Args...)>& callback, Args... args) {
-  if (!callback) return;
-  const std::function<void(Args...)> call = callback;  // it may destroy its owner
-  ++gCallbackDepth;
-  try {
-    call(args...);
-  } catch (const Fault& fault) {
-    qWarning("Untrapped fault %d in an event: %s, %s", fault.number, fault.description.c_str(),
-             fault.source.c_str());
-  } catch (const std::exception& error) {
-    qWarning("Untrapped exception in an event: %s", error.what());
-  } catch (...) {
-    qWarning("Untrapped exception in an event");
-  }
-  --gCallbackDepth;
-}
 
 qreal logicalDpi(const QWidget* widget) {
   const QScreen* screen = widget->screen();
@@ -135,16 +112,23 @@ class QtCommandButton;
 class QtLabel;
 
 // A push button that reports every mouse button, not only the left one.
+// The X pointer grab brings every release back to the button; what takes
+// the mouse from it is the window or the button losing the focus (another
+// window comes to the front, a popup opens): that is the release (MouseHold).
 class ButtonWidget : public QPushButton {
  public:
   using QPushButton::QPushButton;
   QtCommandButton* owner = nullptr;  // nullptr once the form is gone
 
  protected:
+  bool event(QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  MouseHold hold_;
 };
 
 class QtCommandButton : public Wrapper<CommandButton, ButtonWidget> {
@@ -160,8 +144,26 @@ class QtCommandButton : public Wrapper<CommandButton, ButtonWidget> {
   void setCaption(const std::string& caption) override { widget_->setText(toQt(caption)); }
 };
 
+// A click elsewhere cannot take the focus from a held button (the pointer
+// is grabbed by it); the keyboard, another window or a popup can.
+bool ButtonWidget::event(QEvent* event) {
+  const QEvent::Type type = event->type();
+  const bool focusTaken = type == QEvent::FocusOut &&
+                          static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason;
+  if ((focusTaken || type == QEvent::WindowDeactivate) && hold_.holding()) {
+    setDown(false);  // up, and the release that may still come is no click
+    if (owner) hold_.lose(owner->onMouseUp);
+    else hold_ = MouseHold();
+  }
+  return QPushButton::event(event);
+}
+
 void ButtonWidget::mousePressEvent(QMouseEvent* event) {
-  if (owner && buttonCode(event->button())) fire(owner->onMouseDown, buttonCode(event->button()));
+  const int code = buttonCode(event->button());
+  if (owner && code) {
+    hold_.press(code);
+    fire(owner->onMouseDown, code);
+  }
   // Qt's button acts on the left button only and passes the others on to the
   // frame behind; here they stop at the button.
   if (owner && event->button() == Qt::LeftButton) QPushButton::mousePressEvent(event);
@@ -169,7 +171,8 @@ void ButtonWidget::mousePressEvent(QMouseEvent* event) {
 }
 
 void ButtonWidget::mouseReleaseEvent(QMouseEvent* event) {
-  if (owner && buttonCode(event->button())) fire(owner->onMouseUp, buttonCode(event->button()));
+  const int code = buttonCode(event->button());
+  if (owner && code && hold_.release(code)) fire(owner->onMouseUp, code);
   if (owner && event->button() == Qt::LeftButton) QPushButton::mouseReleaseEvent(event);
   else event->accept();
 }
@@ -270,9 +273,8 @@ class QtComboBox : public Wrapper<ComboBox, QComboBox> {
   void setText(const std::string& text) override { widget_->setEditText(toQt(text)); }
 };
 
-// The list keeps each line's text whole; what it draws is one row of at most
-// kShownChars characters with control characters as blanks, so a reply with
-// line breaks stays one row and a flood of long lines stays cheap to lay out.
+// The list keeps each line's text whole and draws its listRow(); its
+// horizontal scroll bar shows when a row is wider than the list.
 class QtListBox : public Wrapper<ListBox, QListWidget> {
  public:
   explicit QtListBox(QListWidget* list) : Wrapper(list) {
@@ -294,7 +296,7 @@ class QtListBox : public Wrapper<ListBox, QListWidget> {
 
   void addItem(const std::string& text) override {
     const QString line = toQt(text);
-    auto* row = new QListWidgetItem(shown(line));
+    auto* row = new QListWidgetItem(toQt(listRow(text)));
     row->setData(kWholeText, line);
     widget_->addItem(row);
     widget_->scrollToBottom();
@@ -310,16 +312,6 @@ class QtListBox : public Wrapper<ListBox, QListWidget> {
 
  private:
   static constexpr int kWholeText = Qt::UserRole;
-  static constexpr qsizetype kShownChars = 200;
-
-  static QString shown(const QString& line) {
-    QString out = line.left(kShownChars);
-    for (QChar& c : out) {
-      if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char(' ');
-    }
-    if (line.size() > kShownChars) out += QChar(0x2026);
-    return out;
-  }
 };
 
 class QtImage : public Wrapper<Image, QLabel> {
@@ -380,7 +372,7 @@ class FormWidget : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 };
 
-class QtForm : public Form {
+class QtForm : public FormBase {
  public:
   QtForm() : window_(new FormWidget) {
     window_->owner = this;
@@ -392,7 +384,7 @@ class QtForm : public Form {
     controls_.clear();  // they let go of their widgets first
     if (!QCoreApplication::instance()) return;  // the process is ending; Qt has let go of its windows
     window_->hide();
-    if (gCallbackDepth > 0) window_->deleteLater();
+    if (callbackDepth() > 0) window_->deleteLater();
     else delete window_;
   }
 
@@ -400,18 +392,6 @@ class QtForm : public Form {
 
   void setCaption(const std::string& caption) override { window_->setWindowTitle(toQt(caption)); }
   std::string caption() const override { return fromQt(window_->windowTitle()); }
-
-  void setHeight(int twips) override {
-    heightTwips_ = twips;
-    applyOuterSize();
-  }
-  int height() const override { return heightTwips_; }
-
-  void setWidth(int twips) override {
-    widthTwips_ = twips;
-    applyOuterSize();
-  }
-  int width() const override { return widthTwips_; }
 
   void setClientSize(int widthTwips, int heightTwips) override {
     const QMargins margins = frameMargins();
@@ -422,7 +402,11 @@ class QtForm : public Form {
     heightTwips_ = toTwips(height + margins.top() + margins.bottom(), dpi());
   }
 
+  // The first time, the focus goes to the first control of the tab order
+  // that can take it, as Tab brings it there: a text field's text is
+  // selected, so typing replaces it.
   void show() override {
+    if (!window_->focusWidget()) focusFirst();
     window_->show();
     window_->raise();
     window_->activateWindow();
@@ -473,6 +457,7 @@ class QtForm : public Form {
         widget->setFocusPolicy(Qt::NoFocus);
     }
     for (size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+    tabOrder_ = chain;
   }
 
   void setFocus(Control* control) override { widgetOf(control)->setFocus(Qt::OtherFocusReason); }
@@ -494,8 +479,18 @@ class QtForm : public Form {
     return {border, qRound(27 * dpi() / 96.0), border, border};
   }
 
-  // The user cannot resize the window; only the program does, through here.
-  void applyOuterSize() {
+  void focusFirst() {
+    for (QWidget* widget : tabOrder_) {
+      if (widget->isHidden() || !widget->isEnabled()) continue;
+      widget->setFocus(Qt::TabFocusReason);
+      if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->selectAll();
+      if (auto* combo = qobject_cast<QComboBox*>(widget); combo && combo->lineEdit())
+        combo->lineEdit()->selectAll();
+      return;
+    }
+  }
+
+  void applyOuterSize() override {
     const QMargins margins = frameMargins();
     const int width = toPixels(widthTwips_, dpi()) - margins.left() - margins.right();
     const int height = toPixels(heightTwips_, dpi()) - margins.top() - margins.bottom();
@@ -511,18 +506,8 @@ class QtForm : public Form {
     return widget;
   }
 
-  template <class T, class... Args>
-  T* adopt(Args&&... args) {
-    auto control = std::make_unique<T>(std::forward<Args>(args)...);
-    T* raw = control.get();
-    controls_.push_back(std::move(control));
-    return raw;
-  }
-
   FormWidget* window_;
-  std::vector<std::unique_ptr<Control>> controls_;
-  int heightTwips_ = 0;
-  int widthTwips_ = 0;
+  std::vector<QWidget*> tabOrder_;
 };
 
 void FormWidget::closeEvent(QCloseEvent* event) {

@@ -1,0 +1,150 @@
+// The Win32 toolkit's real windows, driven by the window messages Windows
+// sends them, and the clock's text forms; built with mingw-w64 and run under
+// Wine (tests/wine/windows.sh).
+#include "platform/clock.h"
+#include "platform/controls.h"
+#include "platform/windows/toolkit_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::Twips;
+using platform::win::handleOf;
+
+class Win32Test : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { platform::win::installToolkit(); }
+
+  std::unique_ptr<platform::Form> form = platform::toolkit().newForm();
+};
+
+// The message loop, as the program runs it, until what is queued now is done.
+void runQueued() {
+  platform::toolkit().endProgram(0);
+  platform::win::runMessageLoop();
+}
+
+struct HoldRow {
+  UINT down, up;
+  WPARAM held;
+  int code;
+};
+
+class LostCaptureTest : public Win32Test, public ::testing::WithParamInterface<HoldRow> {};
+
+// Windows takes the mouse from the window that holds it (WM_CANCELMODE) when
+// a prompt or another program comes to the front; the release then goes
+// elsewhere, or comes late.
+TEST_P(LostCaptureTest, LostCaptureIsTheReleaseAndTheLateReleaseIsNothing) {
+  const HoldRow row = GetParam();
+  platform::CommandButton* button = form->addCommandButton(nullptr, {240, 1080, 855, 735}, "OFF");
+  std::vector<int> downs, ups;
+  int clicks = 0;
+  button->onMouseDown = [&](int code) { downs.push_back(code); };
+  button->onMouseUp = [&](int code) { ups.push_back(code); };
+  button->onClick = [&] { ++clicks; };
+  form->show();
+  HWND held = handleOf(button);
+
+  SendMessageW(held, row.down, row.held, MAKELPARAM(5, 5));
+  ASSERT_EQ(GetCapture(), held);
+  SendMessageW(held, WM_CANCELMODE, 0, 0);
+  EXPECT_EQ(ups, std::vector<int>{row.code});
+  EXPECT_EQ(GetCapture(), nullptr);
+  EXPECT_EQ(SendMessageW(held, BM_GETSTATE, 0, 0) & BST_PUSHED, 0);
+
+  SendMessageW(held, row.up, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(ups, std::vector<int>{row.code});
+  EXPECT_EQ(clicks, 0);
+
+  // The next press and release are the usual pair.
+  SendMessageW(held, row.down, row.held, MAKELPARAM(5, 5));
+  SendMessageW(held, row.up, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(downs, (std::vector<int>{row.code, row.code}));
+  EXPECT_EQ(ups, (std::vector<int>{row.code, row.code}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, LostCaptureTest,
+                         ::testing::Values(HoldRow{WM_LBUTTONDOWN, WM_LBUTTONUP, MK_LBUTTON, 1},
+                                           HoldRow{WM_RBUTTONDOWN, WM_RBUTTONUP, MK_RBUTTON, 2}));
+
+// "Initialize MCU" has the focus, the view shrinks and hides it: neither then
+// nor after another window has been in front does Enter reach it.
+TEST_F(Win32Test, FocusNeverStaysOnOrComesBackToHiddenControl) {
+  platform::CommandButton* port = form->addCommandButton(nullptr, {240, 1080, 855, 735}, "OFF");
+  platform::CommandButton* init = form->addCommandButton(nullptr, {2040, 2520, 1335, 375}, "Initialize MCU");
+  int initClicks = 0;
+  init->onClick = [&] { ++initClicks; };
+  form->setTabOrder({port, init});
+  form->show();
+  form->setFocus(init);
+  ASSERT_EQ(GetFocus(), handleOf(init));
+
+  init->setVisible(false);
+  EXPECT_EQ(GetFocus(), handleOf(port));
+
+  init->setVisible(true);
+  form->setFocus(init);
+  std::unique_ptr<platform::Form> other = platform::toolkit().newForm();
+  other->show();  // the focus leaves with the window, on "Initialize MCU"
+  init->setVisible(false);
+  form->show();
+  EXPECT_EQ(GetFocus(), handleOf(port));
+
+  PostMessageW(GetFocus(), WM_KEYDOWN, VK_RETURN, 1);
+  runQueued();
+  EXPECT_EQ(initClicks, 0);
+}
+
+// Long message-log lines ("... not sent: <reason>", a board's long reply) can
+// be scrolled into view sideways.
+TEST_F(Win32Test, ListScrollsSidewaysToLongestLine) {
+  platform::ListBox* list = form->addListBox(nullptr, {120, 240, 4935, 2595});
+  form->show();
+  HWND box = handleOf(list);
+  RECT client;
+  GetClientRect(box, &client);
+  list->addItem("07/12/2026 17:05:09 Port: 1 -> ON");
+  EXPECT_LE(SendMessageW(box, LB_GETHORIZONTALEXTENT, 0, 0), client.right);
+
+  list->addItem("07/12/2026 17:05:09 Port: 1 -> ON not sent: " + std::string(120, 'r') + " end");
+  EXPECT_GT(SendMessageW(box, LB_GETHORIZONTALEXTENT, 0, 0), client.right);
+  SendMessageW(box, WM_HSCROLL, SB_RIGHT, 0);
+  EXPECT_GT(GetScrollPos(box, SB_HORZ), 0);
+
+  list->removeItem(1);
+  EXPECT_LE(SendMessageW(box, LB_GETHORIZONTALEXTENT, 0, 0), client.right);
+}
+
+// Sets the user's short date pattern, as the regional settings do, and
+// tells the windows.
+void setShortDate(const wchar_t* picture) {
+  ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture));
+  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"intl"),
+                      SMTO_ABORTIFHUNG, 2000, nullptr);
+}
+
+// A change of the regional settings shows in the next time stamp; a stamp
+// the log file's code page cannot hold is written in numbers.
+TEST_F(Win32Test, TimeStampFollowsRegionalSettingsAndFallsBackToNumbers) {
+  wchar_t saved[128] = {};
+  ASSERT_GT(GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, saved, 128), 0);
+  const platform::LocalTime when{2026, 12, 7, 17, 5, 9};
+  platform::generalDate(when);
+
+  setShortDate(L"dd.MM.yyyy");
+  const std::string dotted = platform::generalDate(when);
+  setShortDate(L"yyyy'\x5E74'M'\x6708'd'\x65E5'");  // 2026年12月7日
+  const std::string japanese = platform::generalDate(when);
+  setShortDate(saved);
+
+  EXPECT_EQ(dotted.substr(0, 11), "07.12.2026 ") << dotted;
+  EXPECT_EQ(japanese, "2026-12-07 17:05:09");
+}
+
+}  // namespace
