@@ -45,7 +45,7 @@ class CommandButton : public Control {
   // has one release: when the window system takes the mouse from the held
   // button (another window comes to the front, the keyboard moves the focus,
   // a popup opens), that is the release, and the real one that follows is
-  // not reported (platform/toolkit_common.h, MouseHold).
+  // not reported (platform/portable/toolkit_common.h, MouseHold).
   std::function<void(int button)> onMouseDown;
   std::function<void(int button)> onMouseUp;
   // A finished click with the mouse, or activation from the keyboard.

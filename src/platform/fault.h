@@ -23,6 +23,7 @@ inline constexpr int32_t kOverflow = 6;          // "Overflow"
 inline constexpr int32_t kTypeMismatch = 13;     // "Type mismatch"
 inline constexpr int32_t kFileNotFound = 53;     // "File not found"
 inline constexpr int32_t kInvalidProperty = 380; // "Invalid property value"
+inline constexpr int32_t kInvalidArrayIndex = 381;  // "Invalid property array index"
 inline constexpr int32_t kInvalidPicture = 481;  // "Invalid picture"
 // Serial control.
 inline constexpr int32_t kPortInvalid = 8002;    // "Invalid port number"

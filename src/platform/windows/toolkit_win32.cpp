@@ -3,7 +3,7 @@
 #include "platform/controls.h"
 #include "platform/fault.h"
 #include "platform/files.h"
-#include "platform/toolkit_common.h"
+#include "platform/portable/toolkit_common.h"
 #include "platform/windows/picture_win32.h"
 #include "platform/windows/wintext.h"
 
@@ -21,8 +21,6 @@ namespace {
 
 using win::narrow;
 using win::widen;
-
-inline constexpr int32_t kInvalidArrayIndex = 381;  // "Invalid property array index"
 
 // A form destroyed inside one of its own events goes on the next turn of the
 // message loop: the control whose message is being handled is on the stack.
@@ -329,7 +327,7 @@ class WinListBox : public Wrapper<ListBox> {
   }
 
   void removeItem(int index) override {
-    if (index < 0 || index >= listCount()) raise(kInvalidArrayIndex, "Invalid property array index");
+    if (index < 0 || index >= listCount()) raise(faults::kInvalidArrayIndex, "Invalid property array index");
     SendMessageW(window_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
     lines_.erase(lines_.begin() + index);
     widths_.erase(widths_.begin() + index);

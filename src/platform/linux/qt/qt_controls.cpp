@@ -3,7 +3,7 @@
 #include "platform/fault.h"
 #include "platform/files.h"
 #include "platform/linux/qt/toolkit.h"
-#include "platform/toolkit_common.h"
+#include "platform/portable/toolkit_common.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -32,8 +32,6 @@
 namespace platform {
 
 namespace {
-
-inline constexpr int32_t kInvalidArrayIndex = 381;  // "Invalid property array index"
 
 // The program's text is UTF-8.
 QString toQt(const std::string& text) { return QString::fromStdString(text); }
@@ -290,7 +288,7 @@ class QtListBox : public Wrapper<ListBox, QListWidget> {
 
   void removeItem(int index) override {
     if (index < 0 || index >= widget_->count())
-      raise(kInvalidArrayIndex, "Invalid property array index");
+      raise(faults::kInvalidArrayIndex, "Invalid property array index");
     delete widget_->takeItem(index);
   }
 

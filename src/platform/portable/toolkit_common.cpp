@@ -1,4 +1,4 @@
-#include "platform/toolkit_common.h"
+#include "platform/portable/toolkit_common.h"
 
 #include <cstdio>
 
