@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Compares build/tarnwick with the minimal Qt baseline on a private Xvfb:
 # start-up, memory, idling, a receive flood (from outside, and in-process for
 # the timer lateness and the message log) and press-to-bytes through XTest.
@@ -18,14 +18,13 @@ done
 # The program looks for its pictures beside itself.
 [ -f "$(dirname "$ours")/ON.gif" ] || cp "$here/../assets/ON.gif" "$here/../assets/OFF.gif" "$(dirname "$ours")/"
 
-display=:$((90 + $$ % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null' EXIT INT TERM
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-export DISPLAY=$display
+tmp=$(mktemp -d)
+# shellcheck source=../tests/support/lib.sh
+. "$here/../tests/support/lib.sh"
+trap 'stop_x; rm -rf "$tmp"' EXIT
+start_xvfb
 export LC_ALL=C.UTF-8
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$tmp}
 
 echo "# Tarnwick against a minimal Qt 6 Widgets program"
 echo

@@ -19,8 +19,10 @@ done
 tmp=$(mktemp -d)
 # shellcheck source=../tests/wine/lib.sh
 . "$root/tests/wine/lib.sh"
-xvfb="" board=""
-trap 'wine_stop; [ -n "$board" ] && kill "$board" 2>/dev/null; [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null; rm -rf "$tmp"' EXIT
+# shellcheck source=../tests/support/lib.sh
+. "$root/tests/support/lib.sh"
+board=""
+trap 'wine_stop; [ -n "$board" ] && kill "$board" 2>/dev/null; stop_x; rm -rf "$tmp"' EXIT
 
 # The baseline, built as tarnwick.exe is: static, optimised, no console.
 mkdir -p "$tmp/ours" "$tmp/baseline"
@@ -44,11 +46,9 @@ echo "| size | $(stat -c %s "$exe" | awk '{ printf "%.2f MB (%d bytes)", $1 / 10
 echo "| imports | $imports | | system DLLs only |"
 echo
 
-: >"$tmp/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.05; done
-export DISPLAY=:$(head -n1 "$tmp/display")
+# A Windows desktop has a window manager; Wine's timings assume one.
+start_xvfb
+start_wm
 wine_setup "$tmp/wine" >/dev/null 2>&1 || { echo "no Wine prefix"; exit 1; }
 wine_ports COM1 "$tmp/com1" >/dev/null 2>&1 || { echo "COM1 could not be mapped"; exit 1; }
 timeout 900 "$driver" --ours "$tmp/ours/tarnwick.exe" --baseline "$tmp/baseline/tarnwick-baseline.exe" \
