@@ -18,18 +18,13 @@ done
 # The program looks for its pictures beside itself.
 [ -f "$(dirname "$ours")/ON.gif" ] || cp "$here/../assets/ON.gif" "$here/../assets/OFF.gif" "$(dirname "$ours")/"
 
-tmp=$(mktemp -d)
-# shellcheck source=../tests/support/lib.sh
-. "$here/../tests/support/lib.sh"
-trap 'stop_x; rm -rf "$tmp"' EXIT
+# shellcheck source=lib.sh
+. "$here/lib.sh"
 start_xvfb
-export LC_ALL=C.UTF-8
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$tmp}
 
 echo "# Tarnwick against a minimal Qt 6 Widgets program"
 echo
-echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-     "Xvfb $(dpkg-query -W -f '${Version}' xvfb 2>/dev/null), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+bench_machine "Xvfb $(dpkg-query -W -f '${Version}' xvfb 2>/dev/null)"
 "$build/bench/bench_perf_compare" --ours "$ours" --baseline "$build/tarnwick-baseline" "$@"
 
 echo

@@ -272,15 +272,13 @@ void press(const Options& o, Display* dpy) {
 
 int main(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string k = argv[i], v = argv[i + 1];
-    if (k == "--ours") o.ours = v;
-    else if (k == "--baseline") o.baseline = v;
-    else if (k == "--runs") o.runs = std::stoi(v);
-    else if (k == "--idle-runs") o.idleRuns = std::stoi(v);
-    else if (k == "--presses") o.presses = std::stoi(v);
-    else if (k == "--only") o.only = v;
-  }
+  const Args args(argc, argv);
+  args.get("--ours", o.ours);
+  args.get("--baseline", o.baseline);
+  args.get("--runs", o.runs);
+  args.get("--idle-runs", o.idleRuns);
+  args.get("--presses", o.presses);
+  args.get("--only", o.only);
   if (o.ours.empty() || o.baseline.empty()) {
     std::fprintf(stderr, "usage: bench_perf_compare --ours PATH --baseline PATH [--runs N] [--idle-runs N] "
                          "[--presses N] [--only startup,idle,flood,press]\n");

@@ -94,19 +94,17 @@ struct Options {
 
 int main(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string k = argv[i], v = argv[i + 1];
-    if (k == "--program") o.program = v;
-    else if (k == "--board") o.board = v;
-    else if (k == "--n") o.n = std::stoi(v);
-    else if (k == "--gap") o.gapMs = std::stoi(v);
-    else if (k == "--spots") o.spots = std::stoi(v);
-    else if (k == "--holds") {
-      o.holdsMs.clear();
-      std::stringstream list(v);
-      std::string item;
-      while (std::getline(list, item, ',')) o.holdsMs.push_back(std::stoi(item));
-    }
+  const Args args(argc, argv);
+  args.get("--program", o.program);
+  args.get("--board", o.board);
+  args.get("--n", o.n);
+  args.get("--gap", o.gapMs);
+  args.get("--spots", o.spots);
+  if (std::string holds; args.get("--holds", holds), !holds.empty()) {
+    o.holdsMs.clear();
+    std::stringstream list(holds);
+    std::string item;
+    while (std::getline(list, item, ',')) o.holdsMs.push_back(std::stoi(item));
   }
   if (o.program.empty() || o.board.empty()) {
     std::fprintf(stderr, "usage: bench_pin_pulse --program PATH --board PATH [--holds 100,300,1000] [--n 200]\n");

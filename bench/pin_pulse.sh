@@ -13,17 +13,12 @@ for f in "$build/tarnwick" "$build/tarnwick-avr-board" "$build/bench/bench_pin_p
   [ -x "$f" ] || { echo "missing $f (build the bench targets; needs libxtst-dev, gcc-avr, libsimavr-dev)"; exit 0; }
 done
 
-tmp=$(mktemp -d)
-# shellcheck source=../tests/support/lib.sh
-. "$here/../tests/support/lib.sh"
-trap 'stop_x; rm -rf "$tmp"' EXIT
+# shellcheck source=lib.sh
+. "$here/lib.sh"
 start_xvfb
-export LC_ALL=C.UTF-8
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$tmp}
 
 echo "# Pulse length at the output pin"
 echo
-echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-     "simavr $(dpkg-query -W -f '${Version}' libsimavr-dev 2>/dev/null), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+bench_machine "simavr $(dpkg-query -W -f '${Version}' libsimavr-dev 2>/dev/null)"
 echo
 "$build/bench/bench_pin_pulse" --program "$build/tarnwick" --board "$build/tarnwick-avr-board" "$@"

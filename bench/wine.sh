@@ -16,11 +16,10 @@ driver=$build/bench/bench_wine_compare
 for f in "$exe" "$driver"; do
   [ -f "$f" ] || { echo "missing $f (scripts/build-windows; the driver needs libxtst-dev)"; exit 0; }
 done
-tmp=$(mktemp -d)
+# shellcheck source=lib.sh
+. "$here/lib.sh"
 # shellcheck source=../tests/wine/lib.sh
 . "$root/tests/wine/lib.sh"
-# shellcheck source=../tests/support/lib.sh
-. "$root/tests/support/lib.sh"
 board=""
 trap 'wine_stop; [ -n "$board" ] && kill "$board" 2>/dev/null; stop_x; rm -rf "$tmp"' EXIT
 
@@ -35,8 +34,7 @@ cp "$exe" "$winbuild"/ON.gif "$winbuild"/OFF.gif "$tmp/ours/"
 
 echo "# tarnwick.exe under Wine against a minimal Win32 program"
 echo
-echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-     "$(wine --version 2>/dev/null), Xvfb, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+bench_machine "$(wine --version 2>/dev/null), Xvfb with openbox"
 echo
 imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }' | sort -f | paste -sd' ')
 echo "| figure | tarnwick.exe | baseline | goal |"

@@ -99,18 +99,16 @@ void press(Display* dpy, const Run& run, Pty& line, int presses, int gapMs, std:
 }  // namespace
 
 int main(int argc, char** argv) {
+  const Args args(argc, argv);
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string k = argv[i], v = argv[i + 1];
-    if (k == "--ours") o.ours = v;
-    else if (k == "--baseline") o.baseline = v;
-    else if (k == "--link") o.link = v;
-    else if (k == "--server") o.server = std::stoi(v);
-    else if (k == "--runs") o.runs = std::stoi(v);
-    else if (k == "--presses") o.presses = std::stoi(v);
-    else if (k == "--only") o.only = v;
-    else if (k == "--gap") o.gapMs = std::stoi(v);
-  }
+  args.get("--link", o.link);
+  args.get("--ours", o.ours);
+  args.get("--baseline", o.baseline);
+  args.get("--server", o.server);
+  args.get("--runs", o.runs);
+  args.get("--presses", o.presses);
+  args.get("--only", o.only);
+  args.get("--gap", o.gapMs);
   if (o.ours.empty() || o.baseline.empty() || o.link.empty()) {
     std::fprintf(stderr, "usage: bench_wine_compare --ours EXE --baseline EXE --link PATH --server PID "
                          "[--runs N] [--presses N] [--gap MS] [--only startup,press,unplug]\n");

@@ -20,6 +20,18 @@
 
 namespace bench {
 
+Args::Args(int argc, char** argv) {
+  for (int i = 1; i + 1 < argc; i += 2) values[argv[i]] = argv[i + 1];
+}
+
+void Args::get(const char* name, std::string& out) const {
+  if (const auto at = values.find(name); at != values.end()) out = at->second;
+}
+
+void Args::get(const char* name, int& out) const {
+  if (const auto at = values.find(name); at != values.end()) out = std::stoi(at->second);
+}
+
 int64_t nowNs() {
   timespec t{};
   clock_gettime(CLOCK_MONOTONIC, &t);

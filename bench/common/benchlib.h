@@ -8,11 +8,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace bench {
+
+// The command line's "--name value" pairs; get() leaves `out` as it is for a
+// name not given.
+struct Args {
+  Args(int argc, char** argv);
+  void get(const char* name, std::string& out) const;
+  void get(const char* name, int& out) const;
+  std::map<std::string, std::string> values;
+};
 
 int64_t nowNs();  // CLOCK_MONOTONIC
 void sleepUntil(int64_t ns);
