@@ -339,7 +339,7 @@ int main(int argc, char** argv) {
 
   say(line.path);
   Board board(avr, line.master, line.device, options.rxTimes);
-  while (!boardline::stopRequested()) {
+  while (!boardline::gStop) {
     if (!board.catchUp()) break;
     board.watchSpeed();
     pollfd p[2] = {{line.master, POLLIN, 0}, {inject, POLLIN, 0}};

@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
   say(line.path);
   Board board(line.master, options);
   long shownSpeed = -1;
-  while (!boardline::stopRequested()) {
+  while (!boardline::gStop) {
     // A short wait, so speed changes and signals are noticed promptly.
     pollfd p{line.master, POLLIN, 0};
     const bool readable = ::poll(&p, 1, 50) > 0 && (p.revents & POLLIN);
