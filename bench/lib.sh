@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the bench scripts: the scratch folder $tmp (removed at exit), the
 # shell helpers of the tests (tests/support/lib.sh, among them start_xvfb),
 # and the line that says where and when the figures were taken.

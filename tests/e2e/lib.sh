@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the end-to-end scripts: a private X server, the board simulator,
 # the program as its own process, and clicks on controls by their twip
 # geometry. Sourcing it makes the scratch folder $tmp, removed at exit.

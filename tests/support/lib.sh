@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154  # $tmp is set by the script that sources this
 # Shell helpers for the tests, benches and scripts that run the program from
 # outside. Set $tmp to a scratch folder, then source this; it starts nothing
 # by itself.
@@ -35,7 +36,8 @@ start_xvfb() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.err" &
   xvfb_pid=$!
   await "Xvfb" 10 test -s "$tmp/display"
-  export DISPLAY=:$(head -n1 "$tmp/display")
+  DISPLAY=:$(head -n1 "$tmp/display")
+  export DISPLAY
 }
 
 # Wine counts on a window manager, as every Windows desktop has one: without
