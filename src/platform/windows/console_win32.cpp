@@ -3,12 +3,6 @@
 // (Ctrl+C, Ctrl+Break, the console closing) become a flag plus an event that
 // wakes the wait.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <mmsystem.h>
 

@@ -12,12 +12,6 @@
 // returning nothing after an unplug; an overlapped read reports the loss at
 // once (ERROR_BROKEN_PIPE, ERROR_NOT_READY) and never spins.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include "platform/fault.h"
