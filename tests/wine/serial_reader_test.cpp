@@ -47,6 +47,7 @@ class ScriptedDevice final : public platform::SerialCalls {
 
   BOOL read(HANDLE, void* buffer, DWORD size, OVERLAPPED* overlapped) override {
     std::lock_guard<std::mutex> lock(mutex_);
+    ++reads_;
     ReadStep step{ReadStep::PendingUntilCancel, {}, 0};
     if (!steps_.empty()) {
       step = steps_.front();
@@ -90,6 +91,11 @@ class ScriptedDevice final : public platform::SerialCalls {
     return cancelled_;
   }
 
+  int reads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reads_;
+  }
+
  private:
   static inline const HANDLE kDevice = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7E57));
   std::mutex mutex_;
@@ -98,6 +104,7 @@ class ScriptedDevice final : public platform::SerialCalls {
   char* buffer_ = nullptr;
   DWORD size_ = 0;
   bool cancelled_ = false;
+  int reads_ = 0;
 };
 
 // Runs the thread's messages until `done` or `ms` milliseconds have passed.
@@ -145,7 +152,8 @@ TEST(SerialReader, ChunkBeforeABrokenLineReachesTheProgramFirst) {
 
 TEST(SerialReader, CancelTheProgramAskedForEndsQuietly) {
   Line line({{ReadStep::Data, "abc"}});
-  pump([&] { return !line.received.empty(); });
+  // Closed while the next read waits, so the close has a read to cancel.
+  pump([&] { return !line.received.empty() && line.device->reads() == 2; });
   line.serial->setPortOpen(false);
   EXPECT_TRUE(line.device->cancelled());
   pump([] { return false; }, 200);
