@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Compares build/tarnwick with the minimal Qt baseline on a private Xvfb:
 # start-up, memory, idling, a receive flood (from outside, and in-process for
 # the timer lateness and the message log) and press-to-bytes through XTest.
@@ -18,19 +18,13 @@ done
 # The program looks for its pictures beside itself.
 [ -f "$(dirname "$ours")/ON.gif" ] || cp "$here/../assets/ON.gif" "$here/../assets/OFF.gif" "$(dirname "$ours")/"
 
-display=:$((90 + $$ % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null' EXIT INT TERM
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-export DISPLAY=$display
-export LC_ALL=C.UTF-8
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+# shellcheck source=lib.sh
+. "$here/lib.sh"
+start_xvfb
 
 echo "# Tarnwick against a minimal Qt 6 Widgets program"
 echo
-echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-     "Xvfb $(dpkg-query -W -f '${Version}' xvfb 2>/dev/null), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+bench_machine "Xvfb $(dpkg-query -W -f '${Version}' xvfb 2>/dev/null)"
 "$build/bench/bench_perf_compare" --ours "$ours" --baseline "$build/tarnwick-baseline" "$@"
 
 echo

@@ -5,12 +5,8 @@ set_target_properties(tarnwick-baseline PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CM
 
 # The driver talks to the X server itself and presses through XTest; without
 # the X11 and XTest headers it is left out of the build.
-find_path(TARNWICK_XTEST_INCLUDE X11/extensions/XTest.h)
-find_library(TARNWICK_XTEST_LIB Xtst)
-find_library(TARNWICK_X11_LIB X11)
-if(TARNWICK_XTEST_INCLUDE AND TARNWICK_XTEST_LIB AND TARNWICK_X11_LIB)
-  target_include_directories(bench_perf_compare PRIVATE ${TARNWICK_XTEST_INCLUDE})
-  target_link_libraries(bench_perf_compare PRIVATE ${TARNWICK_XTEST_LIB} ${TARNWICK_X11_LIB} util)
+if(TARGET tarnwick_benchlib)
+  target_link_libraries(bench_perf_compare PRIVATE tarnwick_benchlib)
   add_dependencies(bench_perf_compare tarnwick tarnwick-baseline)
 else()
   message(STATUS "XTest headers not found: bench_perf_compare is not built (apt-get install libxtst-dev)")

@@ -8,117 +8,27 @@
 //                      [--runs 11] [--idle-runs 2] [--presses 1000]
 //                      [--only startup,idle,flood,press]
 
-#include <X11/Xlib.h>
+#include "benchlib.h"
+
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <pty.h>
 #include <random>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
+using namespace bench;
 
 namespace {
-
-int64_t nowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
-}
-
-void sleepUntil(int64_t ns) {
-  timespec t{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
-  }
-}
-
-void sleepMs(int ms) { sleepUntil(nowNs() + int64_t{ms} * 1000000); }
-
-struct Stats {
-  double p50 = 0, p99 = 0, max = 0;
-};
-
-Stats stats(std::vector<double> v) {
-  Stats s;
-  if (v.empty()) return s;
-  std::sort(v.begin(), v.end());
-  auto rank = [&](double q) { return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))]; };
-  s.p50 = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  s.p99 = rank(0.99);
-  s.max = v.back();
-  return s;
-}
-
-double median(const std::vector<double>& v) { return stats(v).p50; }
-
-// ---- the pseudo-terminal held as COM1 -------------------------------------
-
-struct Pty {
-  int master = -1;
-  int slave = -1;  // kept open so the line never hangs up between opens
-  std::string path;
-  Pty() {
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-      std::perror("openpty");
-      std::exit(1);
-    }
-    path = name;
-    termios t{};
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave, TCSANOW, &t);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-  }
-  ~Pty() {
-    close(master);
-    close(slave);
-  }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-
-  // Reads until `want` bytes arrived or the time is up; `at` gets the time the
-  // last of them was read.
-  std::string read(size_t want, int timeoutMs, int64_t* at = nullptr) {
-    std::string got;
-    const int64_t end = nowNs() + int64_t{timeoutMs} * 1000000;
-    while (got.size() < want) {
-      const int64_t left = end - nowNs();
-      if (left <= 0) break;
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left / 1000000) + 1) <= 0) continue;
-      char buf[256];
-      const ssize_t n = ::read(master, buf, std::min(sizeof buf, want - got.size()));
-      if (n > 0) {
-        got.append(buf, static_cast<size_t>(n));
-        if (at) *at = nowNs();
-      }
-    }
-    return got;
-  }
-  void drain() {
-    char buf[4096];
-    while (::read(master, buf, sizeof buf) > 0) {
-    }
-  }
-};
 
 // ---- one program run --------------------------------------------------------
 
@@ -151,11 +61,7 @@ struct Run {
     fs::create_symlink(pty.path, machine / "dosdevices" / "com1");
     if (!registry.empty()) std::ofstream(machine / "registry.reg", std::ios::binary) << registry;
     // Events of earlier runs are gone before this one starts.
-    XSync(dpy, False);
-    while (XPending(dpy)) {
-      XEvent e;
-      XNextEvent(dpy, &e);
-    }
+    dropEvents(dpy);
     const std::string program = kind == Kind::Ours ? o.ours : o.baseline;
     const std::string data = (root / "data").string();
     const std::string work = (root / "work").string();
@@ -168,7 +74,8 @@ struct Run {
       else execl(program.c_str(), program.c_str(), pty.path.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    waitMapped(dpy);
+    window = awaitMapped(dpy, 20, 0, &mappedAt);
+    if (!window) std::fprintf(stderr, "no window mapped within 20 s\n");
   }
   ~Run() {
     if (pid > 0) finish();
@@ -177,26 +84,6 @@ struct Run {
   }
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
-
-  // The first top-level window the program maps, timed on arrival here.
-  void waitMapped(Display* dpy) {
-    const int fd = ConnectionNumber(dpy);
-    const int64_t end = nowNs() + int64_t{20} * 1000000000;
-    while (!window && nowNs() < end) {
-      while (XPending(dpy)) {
-        XEvent e;
-        XNextEvent(dpy, &e);
-        if (e.type == MapNotify && !e.xmap.override_redirect && !window) {
-          mappedAt = nowNs();
-          window = e.xmap.window;
-        }
-      }
-      if (window) break;
-      pollfd p{fd, POLLIN, 0};
-      poll(&p, 1, 50);
-    }
-    if (!window) std::fprintf(stderr, "no window mapped within 20 s\n");
-  }
 
   double startupMs() const { return window ? static_cast<double>(mappedAt - forkedAt) / 1e6 : -1; }
 
@@ -210,59 +97,6 @@ struct Run {
     return ru.ru_maxrss;
   }
 };
-
-// ---- /proc ---------------------------------------------------------------
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-long statusField(const std::string& status, const char* field) {
-  const size_t at = status.find(field);
-  if (at == std::string::npos) return -1;
-  return std::strtol(status.c_str() + at + std::strlen(field) + 1, nullptr, 10);
-}
-
-struct Usage {
-  double cpuTicksMs = 0;  // utime + stime from /proc/<pid>/stat, in ms
-  double runNs = 0;       // sum of the threads' run time (schedstat), exact
-  long switches = 0;      // voluntary + involuntary, all threads
-  long rssKb = 0, hwmKb = 0;
-  int threads = 0;
-};
-
-Usage usage(pid_t pid) {
-  Usage u;
-  const std::string base = "/proc/" + std::to_string(pid);
-  const std::string stat = slurp(base + "/stat");
-  const size_t close = stat.rfind(')');
-  std::istringstream fields(stat.substr(close + 2));
-  std::string f;
-  long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> f; ++i) {
-    if (i == 14) utime = std::stol(f);
-    if (i == 15) stime = std::stol(f);
-  }
-  u.cpuTicksMs = static_cast<double>(utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-  const std::string status = slurp(base + "/status");
-  u.rssKb = statusField(status, "VmRSS:");
-  u.hwmKb = statusField(status, "VmHWM:");
-  if (DIR* d = opendir((base + "/task").c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] == '.') continue;
-      const std::string task = base + "/task/" + e->d_name;
-      const std::string ts = slurp(task + "/status");
-      u.switches += statusField(ts, "voluntary_ctxt_switches:") + statusField(ts, "nonvoluntary_ctxt_switches:");
-      u.runNs += std::strtod(slurp(task + "/schedstat").c_str(), nullptr);
-      ++u.threads;
-    }
-    closedir(d);
-  }
-  return u;
-}
 
 // ---- the parts ------------------------------------------------------------
 
@@ -372,15 +206,6 @@ void receiveFlood(const Options& o, Display* dpy) {
   }
 }
 
-// Moves the pointer onto a window-relative spot.
-void pointTo(Display* dpy, Window w, int x, int y) {
-  int rx = 0, ry = 0;
-  Window child = 0;
-  XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x, y, &rx, &ry, &child);
-  XTestFakeMotionEvent(dpy, DefaultScreen(dpy), rx, ry, 0);
-  XFlush(dpy);
-}
-
 struct PressFigures {
   std::vector<double> pressUs, releaseUs, errorMs;
   int wrong = 0;
@@ -395,18 +220,18 @@ PressFigures presses(const Options& o, Display* dpy, Kind k) {
   for (int n = 0; n < o.presses; ++n) {
     const int port = n % 5;
     // Port buttons: 57 x 49 px at x = 24 + 64 * port, y = 72 in both programs.
-    pointTo(dpy, run.window, 52 + 64 * port, 96);
+    int rx = 0, ry = 0;
+    rootPoint(dpy, run.window, 52 + 64 * port, 96, rx, ry);
+    movePointer(dpy, rx, ry);
     sleepMs(3);
     run.pty.drain();
     const int64_t hold = int64_t{holdUs(rng)} * 1000;
-    XTestFakeButtonEvent(dpy, 1, True, 0);
-    XFlush(dpy);
+    button(dpy, true);
     const int64_t pressed = nowNs();
     int64_t on = 0, off = 0;
     const std::string a = run.pty.read(3, 1000, &on);
     sleepUntil(pressed + hold);
-    XTestFakeButtonEvent(dpy, 1, False, 0);
-    XFlush(dpy);
+    button(dpy, false);
     const int64_t released = nowNs();
     const std::string b = run.pty.read(3, 1000, &off);
     const std::string digit = std::to_string(port);
@@ -447,15 +272,13 @@ void press(const Options& o, Display* dpy) {
 
 int main(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string k = argv[i], v = argv[i + 1];
-    if (k == "--ours") o.ours = v;
-    else if (k == "--baseline") o.baseline = v;
-    else if (k == "--runs") o.runs = std::stoi(v);
-    else if (k == "--idle-runs") o.idleRuns = std::stoi(v);
-    else if (k == "--presses") o.presses = std::stoi(v);
-    else if (k == "--only") o.only = v;
-  }
+  const Args args(argc, argv);
+  args.get("--ours", o.ours);
+  args.get("--baseline", o.baseline);
+  args.get("--runs", o.runs);
+  args.get("--idle-runs", o.idleRuns);
+  args.get("--presses", o.presses);
+  args.get("--only", o.only);
   if (o.ours.empty() || o.baseline.empty()) {
     std::fprintf(stderr, "usage: bench_perf_compare --ours PATH --baseline PATH [--runs N] [--idle-runs N] "
                          "[--presses N] [--only startup,idle,flood,press]\n");

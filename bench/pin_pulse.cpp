@@ -11,18 +11,13 @@
 // X server and Qt never take two presses for a double-click (--spots 1 presses
 // one spot, to see what a quick second press does).
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
+#include "benchlib.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <poll.h>
@@ -33,36 +28,9 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using namespace bench;
 
 namespace {
-
-int64_t nowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
-}
-
-void sleepUntil(int64_t ns) {
-  timespec t{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
-  }
-}
-
-struct Stats {
-  double p50 = 0, p99 = 0, max = 0, mean = 0;
-};
-
-Stats stats(std::vector<double> v) {
-  Stats s;
-  if (v.empty()) return s;
-  std::sort(v.begin(), v.end());
-  s.p50 = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  s.p99 = v[std::min(v.size() - 1, static_cast<size_t>(0.99 * static_cast<double>(v.size())))];
-  s.max = v.back();
-  for (double x : v) s.mean += x;
-  s.mean /= static_cast<double>(v.size());
-  return s;
-}
 
 // The board's output, read as it comes: pin changes of port 1 and the times
 // the board read bytes from the line, all on CLOCK_MONOTONIC.
@@ -122,37 +90,21 @@ struct Options {
   int spots = 2;
 };
 
-Window awaitMapped(Display* dpy, int seconds) {
-  const int64_t end = nowNs() + int64_t{seconds} * 1000000000;
-  while (nowNs() < end) {
-    while (XPending(dpy)) {
-      XEvent e;
-      XNextEvent(dpy, &e);
-      if (e.type == MapNotify && !e.xmap.override_redirect) return e.xmap.window;
-    }
-    pollfd p{ConnectionNumber(dpy), POLLIN, 0};
-    poll(&p, 1, 50);
-  }
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string k = argv[i], v = argv[i + 1];
-    if (k == "--program") o.program = v;
-    else if (k == "--board") o.board = v;
-    else if (k == "--n") o.n = std::stoi(v);
-    else if (k == "--gap") o.gapMs = std::stoi(v);
-    else if (k == "--spots") o.spots = std::stoi(v);
-    else if (k == "--holds") {
-      o.holdsMs.clear();
-      std::stringstream list(v);
-      std::string item;
-      while (std::getline(list, item, ',')) o.holdsMs.push_back(std::stoi(item));
-    }
+  const Args args(argc, argv);
+  args.get("--program", o.program);
+  args.get("--board", o.board);
+  args.get("--n", o.n);
+  args.get("--gap", o.gapMs);
+  args.get("--spots", o.spots);
+  if (std::string holds; args.get("--holds", holds), !holds.empty()) {
+    o.holdsMs.clear();
+    std::stringstream list(holds);
+    std::string item;
+    while (std::getline(list, item, ',')) o.holdsMs.push_back(std::stoi(item));
   }
   if (o.program.empty() || o.board.empty()) {
     std::fprintf(stderr, "usage: bench_pin_pulse --program PATH --board PATH [--holds 100,300,1000] [--n 200]\n");
@@ -207,8 +159,7 @@ int main(int argc, char** argv) {
     usleep(500000);
     // Port 1's button (57 x 49 px at 24,72 in the window).
     int rx = 0, ry = 0;
-    Window child = 0;
-    XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 52, 96, &rx, &ry, &child);
+    rootPoint(dpy, window, 52, 96, rx, ry);
     int spot = 0;
 
     struct Figures {
@@ -222,15 +173,12 @@ int main(int argc, char** argv) {
         b.pump(0);
         const size_t pins = b.pin.size(), rxs = b.rx.size();
         spot = (spot + 1) % std::max(1, o.spots);
-        XTestFakeMotionEvent(dpy, DefaultScreen(dpy), rx - 12 + 24 * spot, ry, 0);
-        XFlush(dpy);
+        movePointer(dpy, rx - 12 + 24 * spot, ry);
         usleep(20000);
-        XTestFakeButtonEvent(dpy, 1, True, 0);
-        XFlush(dpy);
+        button(dpy, true);
         const int64_t pressed = nowNs();
         sleepUntil(pressed + int64_t{hold} * 1000000);
-        XTestFakeButtonEvent(dpy, 1, False, 0);
-        XFlush(dpy);
+        button(dpy, false);
         const int64_t released = nowNs();
         const bool seen = b.awaitPins(pins + 2, 2000);
         // The answers (8 bytes each) are out before the next press.

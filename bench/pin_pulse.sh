@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Holds port 1's button for 100 ms, 300 ms and 1 s through the real program on a
 # private Xvfb, against the board's firmware in simavr, and prints how long the
 # output pin stayed high.
@@ -13,18 +13,12 @@ for f in "$build/tarnwick" "$build/tarnwick-avr-board" "$build/bench/bench_pin_p
   [ -x "$f" ] || { echo "missing $f (build the bench targets; needs libxtst-dev, gcc-avr, libsimavr-dev)"; exit 0; }
 done
 
-# Xvfb picks a free display number itself and writes it to the file.
-number=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -f "$number"' EXIT INT TERM
-for _ in $(seq 100); do [ -s "$number" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n1 "$number") LC_ALL=C.UTF-8
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+# shellcheck source=lib.sh
+. "$here/lib.sh"
+start_xvfb
 
 echo "# Pulse length at the output pin"
 echo
-echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-     "simavr $(dpkg-query -W -f '${Version}' libsimavr-dev 2>/dev/null), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+bench_machine "simavr $(dpkg-query -W -f '${Version}' libsimavr-dev 2>/dev/null)"
 echo
 "$build/bench/bench_pin_pulse" --program "$build/tarnwick" --board "$build/tarnwick-avr-board" "$@"

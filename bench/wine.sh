@@ -16,11 +16,12 @@ driver=$build/bench/bench_wine_compare
 for f in "$exe" "$driver"; do
   [ -f "$f" ] || { echo "missing $f (scripts/build-windows; the driver needs libxtst-dev)"; exit 0; }
 done
-tmp=$(mktemp -d)
+# shellcheck source=lib.sh
+. "$here/lib.sh"
 # shellcheck source=../tests/wine/lib.sh
 . "$root/tests/wine/lib.sh"
-xvfb="" board=""
-trap 'wine_stop; [ -n "$board" ] && kill "$board" 2>/dev/null; [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null; rm -rf "$tmp"' EXIT
+board=""
+trap 'wine_stop; [ -n "$board" ] && kill "$board" 2>/dev/null; stop_x; rm -rf "$tmp"' EXIT
 
 # The baseline, built as tarnwick.exe is: static, optimised, no console.
 mkdir -p "$tmp/ours" "$tmp/baseline"
@@ -33,8 +34,7 @@ cp "$exe" "$winbuild"/ON.gif "$winbuild"/OFF.gif "$tmp/ours/"
 
 echo "# tarnwick.exe under Wine against a minimal Win32 program"
 echo
-echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-     "$(wine --version 2>/dev/null), Xvfb, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+bench_machine "$(wine --version 2>/dev/null), Xvfb with openbox"
 echo
 imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }' | sort -f | paste -sd' ')
 echo "| figure | tarnwick.exe | baseline | goal |"
@@ -44,11 +44,9 @@ echo "| size | $(stat -c %s "$exe" | awk '{ printf "%.2f MB (%d bytes)", $1 / 10
 echo "| imports | $imports | | system DLLs only |"
 echo
 
-: >"$tmp/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.05; done
-export DISPLAY=:$(head -n1 "$tmp/display")
+# A Windows desktop has a window manager; Wine's timings assume one.
+start_xvfb
+start_wm
 wine_setup "$tmp/wine" >/dev/null 2>&1 || { echo "no Wine prefix"; exit 1; }
 wine_ports COM1 "$tmp/com1" >/dev/null 2>&1 || { echo "COM1 could not be mapped"; exit 1; }
 timeout 900 "$driver" --ours "$tmp/ours/tarnwick.exe" --baseline "$tmp/baseline/tarnwick-baseline.exe" \

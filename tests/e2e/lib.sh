@@ -13,35 +13,16 @@ trap 'stop_all; rm -rf "$tmp"' EXIT
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 export XDG_RUNTIME_DIR=$tmp/runtime LC_ALL=C.UTF-8
 mkdir -m 700 "$tmp/runtime"
+# shellcheck source=../support/lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../support/lib.sh"
 
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$tmp"/board.out "$tmp"/program.out "$tmp"/xvfb.err; do
-    [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; cat "$f" >&2; }
-  done
-  exit 1
-}
+board_pid="" program_pid=""
 
-# Polls a command until it succeeds; fails the test after $2 seconds.
-await() {
-  local what=$1 seconds=$2; shift 2
-  local tries=$((seconds * 20))
-  until "$@"; do
-    tries=$((tries - 1))
-    ((tries > 0)) || fail "timed out waiting for $what"
-    sleep 0.05
-  done
-}
-
-xvfb_pid="" board_pid="" program_pid=""
-
-# Starts Xvfb on a display number it picks itself and exports DISPLAY.
+# The private X server; Windows programs get a window manager on it, as on
+# any Windows desktop (the Qt program runs without one).
 start_x() {
-  : >"$tmp/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.err" &
-  xvfb_pid=$!
-  await "Xvfb" 10 test -s "$tmp/display"
-  export DISPLAY=:$(head -n1 "$tmp/display")
+  start_xvfb
+  [ "$program_kind" = linux ] || start_wm
 }
 
 # Starts the board simulator with its device linked at $2 (binary in $1,
@@ -192,8 +173,8 @@ await_program_end() {
 stop_all() {
   [ -n "$program_pid" ] && kill -KILL "$program_pid" 2>/dev/null
   stop_board
-  [ -n "$xvfb_pid" ] && { kill -TERM "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
-  board_pid="" xvfb_pid="" program_pid=""
+  stop_x
+  board_pid="" program_pid=""
 }
 
 # Commands the board has carried out so far, or "unknown" for bytes it refused:

@@ -36,8 +36,9 @@ trap cleanup EXIT
 
 # The same flags the project builds with, so the cases are warning-clean for
 # Windows too.
+mapfile -t warnings < <(grep '^-' "$root/cmake/warnings.txt")
 x86_64-w64-mingw32-g++ -std=c++20 -O1 -static \
-  -Wall -Wextra -Wpedantic -Wformat=2 -Wold-style-cast -Wshadow $werror \
+  "${warnings[@]}" $werror \
   -I "$root/src" -I "$root/tests" \
   -o "$exe" "$root/tests/wine/conformance.cpp" "$root/src/platform/windows/winreg_win32.cpp" \
   -ladvapi32 || fail "cross build failed"

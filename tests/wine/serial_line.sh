@@ -15,6 +15,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
 # shellcheck source=lib.sh
 . "$here/lib.sh"
+# shellcheck source=../support/lib.sh
+. "$here/../support/lib.sh"
 unset DISPLAY WAYLAND_DISPLAY
 board_pid="" program_pid=""
 cleanup() {
@@ -24,24 +26,6 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$tmp"/board.out "$tmp"/program.out; do
-    [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; tr -d '\r' <"$f" >&2; }
-  done
-  exit 1
-}
-
-await() {
-  local what=$1 seconds=$2; shift 2
-  local tries=$((seconds * 20))
-  until "$@"; do
-    tries=$((tries - 1))
-    ((tries > 0)) || fail "timed out waiting for $what"
-    sleep 0.05
-  done
-}
 
 said() { tr -d "\r" 2>/dev/null <"$tmp/program.out" | grep -qxF "$1"; }
 # CPU ticks (1/100 s) a process has used so far.

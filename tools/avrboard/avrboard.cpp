@@ -14,12 +14,12 @@
 #include <simavr/sim_elf.h>
 #include <simavr/sim_irq.h>
 
+#include "boardline.h"
 #include "pins.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +27,6 @@
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -35,10 +34,9 @@
 #include <unistd.h>
 #include <utility>
 
-namespace {
+using boardline::say;
 
-volatile std::sig_atomic_t gStop = 0;
-void onSignal(int) { gStop = 1; }
+namespace {
 
 const char kUsage[] =
     "usage: tarnwick-avr-board [--link PATH] [--firmware ELF] [--inject PATH] [--rx-times]\n"
@@ -76,23 +74,6 @@ std::string clockText(int64_t realNs, int digits) {
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%0*ld", local.tm_hour, local.tm_min, local.tm_sec, digits,
                 fraction);
   return text;
-}
-
-void say(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stdout);
-  std::fflush(stdout);
-}
-
-long baud(speed_t code) {
-  static const std::array<std::pair<speed_t, long>, 22> table{{
-      {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200},
-      {B300, 300}, {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400},
-      {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
-      {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
-      {B500000, 500000}, {B921600, 921600}, {B1000000, 1000000}}};
-  for (const auto& [c, b] : table)
-    if (c == code) return b;
-  return 0;
 }
 
 // simavr hands its own printf format on.
@@ -189,7 +170,7 @@ class Board {
   void watchSpeed() {
     termios now{};
     if (::tcgetattr(device_, &now) != 0) return;
-    const long speed = baud(::cfgetispeed(&now));
+    const long speed = boardline::baud(::cfgetispeed(&now));
     const bool frame = (now.c_cflag & CSIZE) == CS8 && !(now.c_cflag & PARENB);
     if (speed == lineSpeed_ && frame == lineFrame_) return;
     lineSpeed_ = speed;
@@ -335,32 +316,13 @@ avr_t* loadFirmware(const std::string& path) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!parse(argc, argv, options)) {
-    const bool help = argc == 2 && std::strcmp(argv[1], "--help") == 0;
-    std::fputs(kUsage, help ? stdout : stderr);
-    return help ? 0 : 2;
-  }
+  if (!parse(argc, argv, options)) return boardline::usage(argc, argv, kUsage);
   avr_global_logger_set(quietLogger);
   avr_t* avr = loadFirmware(options.firmware);
   if (!avr) return 1;
 
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-    std::perror("tarnwick-avr-board: posix_openpt");
-    return 1;
-  }
-  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-  const std::string device = ::ptsname(master);
-  // Holding the device end open keeps the line up while the program closes
-  // and reopens its port, and lets us read the line settings it chose.
-  const int slave = ::open(device.c_str(), O_RDWR | O_NOCTTY);
-  termios raw{};
-  if (slave < 0 || ::tcgetattr(slave, &raw) != 0) {
-    std::perror("tarnwick-avr-board: open device");
-    return 1;
-  }
-  ::cfmakeraw(&raw);
-  ::tcsetattr(slave, TCSANOW, &raw);
+  boardline::Line line;
+  if (!boardline::openLine("tarnwick-avr-board", line, true)) return 1;
 
   int inject = -1;
   if (!options.inject.empty()) {
@@ -372,45 +334,28 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (!options.link.empty()) {
-    std::error_code ignored;
-    const std::filesystem::path link(options.link);
-    if (link.has_parent_path()) std::filesystem::create_directories(link.parent_path(), ignored);
-    std::filesystem::remove(link, ignored);
-    std::filesystem::create_symlink(device, link, ignored);
-    if (ignored) {
-      std::fprintf(stderr, "tarnwick-avr-board: cannot link %s: %s\n", options.link.c_str(),
-                   ignored.message().c_str());
-      return 1;
-    }
-  }
+  if (!boardline::linkLine("tarnwick-avr-board", line, options.link)) return 1;
+  boardline::stopOnSignals();
 
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-
-  say(device);
-  Board board(avr, master, slave, options.rxTimes);
-  while (!gStop) {
+  say(line.path);
+  Board board(avr, line.master, line.device, options.rxTimes);
+  while (!boardline::gStop) {
     if (!board.catchUp()) break;
     board.watchSpeed();
-    pollfd p[2] = {{master, POLLIN, 0}, {inject, POLLIN, 0}};
+    pollfd p[2] = {{line.master, POLLIN, 0}, {inject, POLLIN, 0}};
     // While the UART's buffer is full the line waits; only time moves on.
     const nfds_t count = board.full() ? 0 : inject >= 0 ? 2 : 1;
     if (::poll(p, count, board.pollTimeoutMs()) <= 0) continue;
     // Up to the moment the bytes came, so they go in at that moment.
     if (!board.catchUp()) break;
     board.watchSpeed();
-    if (p[0].revents & POLLIN) board.receive(master);
+    if (p[0].revents & POLLIN) board.receive(line.master);
     if (count > 1 && (p[1].revents & POLLIN)) board.receive(inject);
   }
 
-  if (!options.link.empty()) ::unlink(options.link.c_str());
   if (!options.inject.empty()) ::unlink(options.inject.c_str());
   if (inject >= 0) ::close(inject);
-  ::close(slave);
-  ::close(master);
+  boardline::closeLine(line);
   avr_terminate(avr);
   std::free(avr);
   return 0;

@@ -3,26 +3,21 @@
 // line per command received (time, command, the five port states) and the line
 // speed whenever it changes.
 
+#include "boardline.h"
+
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
 
+using boardline::say;
+
 namespace {
-
-volatile std::sig_atomic_t gStop = 0;
-
-void onSignal(int) { gStop = 1; }
 
 const char kUsage[] =
     "usage: tarnwick-board [--link PATH] [--silent | --reply TEXT]\n"
@@ -66,24 +61,6 @@ std::string timestamp() {
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                 static_cast<int>(ms));
   return text;
-}
-
-void say(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stdout);
-  std::fflush(stdout);
-}
-
-// The speed as a number of baud (0 when not a standard speed).
-long baud(speed_t code) {
-  static const std::array<std::pair<speed_t, long>, 22> table{{
-      {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200},
-      {B300, 300}, {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400},
-      {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
-      {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
-      {B500000, 500000}, {B921600, 921600}, {B1000000, 1000000}}};
-  for (const auto& [c, b] : table)
-    if (c == code) return b;
-  return 0;
 }
 
 class Board {
@@ -174,68 +151,33 @@ bool parse(int argc, char** argv, Options& options) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!parse(argc, argv, options)) {
-    const bool help = argc == 2 && std::strcmp(argv[1], "--help") == 0;
-    std::fputs(kUsage, help ? stdout : stderr);
-    return help ? 0 : 2;
-  }
+  if (!parse(argc, argv, options)) return boardline::usage(argc, argv, kUsage);
 
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-    std::perror("tarnwick-board: posix_openpt");
+  boardline::Line line;
+  if (!boardline::openLine("tarnwick-board", line, false) ||
+      !boardline::linkLine("tarnwick-board", line, options.link))
     return 1;
-  }
-  const std::string device = ::ptsname(master);
-  // Holding the device end open keeps the line up while the program closes
-  // and reopens its port, and lets us read the line settings it chose.
-  const int slave = ::open(device.c_str(), O_RDWR | O_NOCTTY);
-  termios raw{};
-  if (slave < 0 || ::tcgetattr(slave, &raw) != 0) {
-    std::perror("tarnwick-board: open device");
-    return 1;
-  }
-  ::cfmakeraw(&raw);
-  ::tcsetattr(slave, TCSANOW, &raw);
+  boardline::stopOnSignals();
 
-  if (!options.link.empty()) {
-    std::error_code ignored;
-    const std::filesystem::path link(options.link);
-    if (link.has_parent_path()) std::filesystem::create_directories(link.parent_path(), ignored);
-    std::filesystem::remove(link, ignored);
-    std::filesystem::create_symlink(device, link, ignored);
-    if (ignored) {
-      std::fprintf(stderr, "tarnwick-board: cannot link %s: %s\n", options.link.c_str(),
-                   ignored.message().c_str());
-      return 1;
-    }
-  }
-
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-
-  say(device);
-  Board board(master, options);
+  say(line.path);
+  Board board(line.master, options);
   long shownSpeed = -1;
-  while (!gStop) {
+  while (!boardline::gStop) {
     // A short wait, so speed changes and signals are noticed promptly.
-    pollfd p{master, POLLIN, 0};
+    pollfd p{line.master, POLLIN, 0};
     const bool readable = ::poll(&p, 1, 50) > 0 && (p.revents & POLLIN);
     // Reported before the bytes that follow the change.
     termios now{};
-    if (::tcgetattr(slave, &now) == 0 && baud(::cfgetispeed(&now)) != shownSpeed) {
-      shownSpeed = baud(::cfgetispeed(&now));
+    if (::tcgetattr(line.device, &now) == 0 && boardline::baud(::cfgetispeed(&now)) != shownSpeed) {
+      shownSpeed = boardline::baud(::cfgetispeed(&now));
       say("speed " + std::to_string(shownSpeed));
     }
     if (!readable) continue;
     char buffer[256];
-    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    const ssize_t n = ::read(line.master, buffer, sizeof buffer);
     if (n > 0) board.take(buffer, static_cast<size_t>(n));
   }
 
-  if (!options.link.empty()) ::unlink(options.link.c_str());
-  ::close(slave);
-  ::close(master);
+  boardline::closeLine(line);
   return 0;
 }
