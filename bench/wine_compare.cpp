@@ -82,6 +82,17 @@ void park(Display* dpy) {
   movePointer(dpy, DisplayWidth(dpy, DefaultScreen(dpy)) - 2, DisplayHeight(dpy, DefaultScreen(dpy)) - 2);
 }
 
+// A click (press and release) at a window-relative spot.
+void click(Display* dpy, Window w, int x, int y) {
+  int rx = 0, ry = 0;
+  rootPoint(dpy, w, x, y, rx, ry);
+  movePointer(dpy, rx, ry);
+  sleepMs(30);
+  button(dpy, true);
+  sleepMs(30);
+  button(dpy, false);
+}
+
 // The time the window was unmapped (StructureNotifyMask selected on it), or -1.
 int64_t awaitUnmapped(Display* dpy, Window w, int seconds) {
   const int64_t end = nowNs() + int64_t{seconds} * 1000000000;
@@ -112,7 +123,7 @@ int64_t awaitExit(pid_t& pid, int seconds) {
 // to process end), on a program already started. Both programs lay out their
 // windows in twips at 96 dpi: Configure at 52,156, Exit at 308,156, Save at
 // 76,272 of the dialog.
-void saveAndExit(Display* dpy, Run& run, std::vector<double>& save, std::vector<double>& exit) {
+void saveAndExit(Display* dpy, Run& run, std::vector<double>& save, std::vector<double>& exits) {
   if (!run.window) return;
   sleepMs(500);
   dropEvents(dpy);
@@ -144,7 +155,7 @@ void saveAndExit(Display* dpy, Run& run, std::vector<double>& save, std::vector<
   const int64_t exitClicked = nowNs();
   button(dpy, false);
   const int64_t ended = awaitExit(run.pid, 10);
-  if (ended > 0) exit.push_back(static_cast<double>(ended - exitClicked) / 1e6);
+  if (ended > 0) exits.push_back(static_cast<double>(ended - exitClicked) / 1e6);
   else std::fprintf(stderr, "the program did not end after Exit\n");
 }
 
@@ -282,13 +293,13 @@ int main(int argc, char** argv) {
       fs::create_directories(machine / "dosdevices");
       fs::create_symlink(line.path, machine / "dosdevices" / "com1");
     }
-    std::vector<double> save[2], exit[2];
+    std::vector<double> save[2], exits[2];
     const int runs = std::max(3, o.runs / 2);
     for (int r = 0; r < runs; ++r) {
       for (int k = 0; k < 2; ++k) {
         if (k == 1 && linuxData.empty()) continue;
         Run run(k == 0 ? o.ours : o.linuxProgram, dpy, k == 0 ? "" : linuxData);
-        saveAndExit(dpy, run, save[k], exit[k]);
+        saveAndExit(dpy, run, save[k], exits[k]);
         park(dpy);
       }
     }
@@ -303,8 +314,8 @@ int main(int argc, char** argv) {
     std::printf("| figure | tarnwick.exe under Wine | tarnwick on Linux | goal |\n|---|---|---|---|\n");
     std::printf("| Save: click (release) to the dialog unmapped | %s | %s | < 300 ms |\n", cell(save[0]).c_str(),
                 cell(save[1]).c_str());
-    std::printf("| Exit: click (release) to the process ended | %s | %s | < 300 ms |\n", cell(exit[0]).c_str(),
-                cell(exit[1]).c_str());
+    std::printf("| Exit: click (release) to the process ended | %s | %s | < 300 ms |\n", cell(exits[0]).c_str(),
+                cell(exits[1]).c_str());
     if (!linuxData.empty()) fs::remove_all(linuxData);
   }
   XCloseDisplay(dpy);

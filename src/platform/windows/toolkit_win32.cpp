@@ -460,12 +460,16 @@ class WinListBox : public Wrapper<ListBox> {
   // row with that margin on both sides.
   void fitScrollRange() {
     const int widest = widths_.empty() ? 0 : *std::max_element(widths_.begin(), widths_.end());
-    SendMessageW(window_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest > 0 ? widest + 6 : 0), 0);
+    const int extent = widest > 0 ? widest + 6 : 0;
+    if (extent == extent_) return;  // most log lines are as wide as the last
+    extent_ = extent;
+    SendMessageW(window_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
   }
 
   std::vector<std::string> lines_;
   std::vector<int> widths_;  // of each line's row, in pixels
   int selected_ = -1;        // until the window exists
+  int extent_ = -1;          // the range last given to the window
 };
 
 // An image shows its picture at the picture's own size from the top left;
