@@ -177,10 +177,7 @@ class Wrapper : public Interface, public WinControl {
   }
   // The text the user edits is the window's once there is one.
   std::string editedText() const { return window_ ? win::windowText(window_) : text_; }
-  void setEditedText(const std::string& text) {
-    if (window_) SetWindowTextW(window_, widen(text).c_str());
-    else text_ = text;
-  }
+  void setEditedText(const std::string& text) { setFixedText(text); }
 
   Recipe recipe_;
   std::string text_;
