@@ -4,7 +4,8 @@
 # imports, start-up to window mapped, press to bytes, idle CPU and an unplug.
 #   bench/wine.sh [LINUX_BUILD [WINDOWS_BUILD]]   (defaults: build, build-win)
 # Needs bench_wine_compare from the Linux build (libxtst-dev) and tarnwick.exe
-# from scripts/build-windows. Prints figures only.
+# from scripts/build-windows; Save and Exit are timed against the Linux
+# program of LINUX_BUILD on the same X server. Prints figures only.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -23,10 +24,11 @@ done
 board=""
 trap 'wine_stop; [ -n "$board" ] && kill "$board" 2>/dev/null; stop_x; rm -rf "$tmp"' EXIT
 
-# The baseline, built as tarnwick.exe is: static, optimised, no console.
+# The baseline comes from the Windows build, made as tarnwick.exe is (static,
+# no console, the same manifest; cmake/windows.cmake).
 mkdir -p "$tmp/ours" "$tmp/baseline"
-x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -s -static -mwindows -o "$tmp/baseline/tarnwick-baseline.exe" \
-  "$here/baseline_win32/main.cpp" || { echo "the baseline did not build"; exit 1; }
+[ -e "$winbuild/bench/tarnwick-baseline.exe" ] || { echo "no $winbuild/bench/tarnwick-baseline.exe (scripts/build-windows)"; exit 1; }
+cp "$winbuild/bench/tarnwick-baseline.exe" "$tmp/baseline/"
 # The serial round trip comes from the Windows build (cmake/windows.cmake).
 roundtrip=$winbuild/bench/serial-roundtrip.exe
 [ -e "$roundtrip" ] || { echo "no $roundtrip (scripts/build-windows)"; exit 1; }
@@ -49,8 +51,13 @@ start_xvfb
 start_wm
 wine_setup "$tmp/wine" >/dev/null 2>&1 || { echo "no Wine prefix"; exit 1; }
 wine_ports COM1 "$tmp/com1" >/dev/null 2>&1 || { echo "COM1 could not be mapped"; exit 1; }
-timeout 900 "$driver" --ours "$tmp/ours/tarnwick.exe" --baseline "$tmp/baseline/tarnwick-baseline.exe" \
-  --link "$tmp/com1" --server "$(wine_server_pid)" "$@"
+# The Linux program, for Save and Exit on the same X server; it looks for
+# its pictures beside itself.
+linux=$build/src/tarnwick
+[ -x "$linux" ] || linux=$build/tarnwick
+[ -f "$(dirname "$linux")/ON.gif" ] || cp "$root/assets/ON.gif" "$root/assets/OFF.gif" "$(dirname "$linux")/"
+timeout 1200 "$driver" --ours "$tmp/ours/tarnwick.exe" --baseline "$tmp/baseline/tarnwick-baseline.exe" \
+  --link "$tmp/com1" --server "$(wine_server_pid)" --linux "$linux" "$@"
 
 # The serial control's own share: command to answer with the board simulator.
 if [[ " $* " != *" --only "* ]] && [ -x "$build/tarnwick-board" ]; then

@@ -3,10 +3,12 @@
 // pseudo-terminal held here as COM1. bench/wine.sh prepares the prefix (COM1
 // mapped to --link, a running wineserver) and calls it:
 //   bench_wine_compare --ours tarnwick.exe --baseline tarnwick-baseline.exe
-//                      --link PATH --server PID [--runs 11] [--presses 200]
-//                      [--gap 20] [--only startup,press,unplug]
+//                      --link PATH --server PID [--linux build/src/tarnwick]
+//                      [--runs 11] [--presses 200] [--gap 20]
+//                      [--only startup,press,unplug,save]
 // Prints markdown tables: exec to window mapped, press to bytes, idle CPU,
-// and CPU after the device goes away.
+// CPU after the device goes away, and Save and Exit against the Linux
+// program on the same X server.
 
 #include "benchlib.h"
 
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,12 +29,12 @@ using namespace bench;
 namespace {
 
 struct Options {
-  std::string ours, baseline, link;
+  std::string ours, baseline, link, linuxProgram;
   pid_t server = 0;
   int runs = 11;
   int presses = 200;
   int gapMs = 20;  // after each press and release
-  std::string only = "startup,press,unplug";
+  std::string only = "startup,press,unplug,save";
 };
 
 struct Run {
@@ -39,7 +42,9 @@ struct Run {
   Window window = 0;
   double startupMs = -1;
 
-  Run(const std::string& program, Display* dpy) {
+  // `linuxData`: the Linux program's data folder (COM1 there points at the
+  // line); empty for a Windows program under Wine.
+  Run(const std::string& program, Display* dpy, const std::string& linuxData = "") {
     dropEvents(dpy);
     const fs::path dir = fs::path(program).parent_path();
     const int64_t forkedAt = nowNs();
@@ -49,6 +54,10 @@ struct Run {
       const int null = open("/dev/null", O_RDWR);
       dup2(null, 1);
       dup2(null, 2);
+      if (!linuxData.empty()) {
+        setenv("XDG_DATA_HOME", linuxData.c_str(), 1);
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      }
       execlp("wine", "wine", program.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -71,6 +80,83 @@ struct Run {
 // Moves the pointer off every window.
 void park(Display* dpy) {
   movePointer(dpy, DisplayWidth(dpy, DefaultScreen(dpy)) - 2, DisplayHeight(dpy, DefaultScreen(dpy)) - 2);
+}
+
+// A click (press and release) at a window-relative spot.
+void click(Display* dpy, Window w, int x, int y) {
+  int rx = 0, ry = 0;
+  rootPoint(dpy, w, x, y, rx, ry);
+  movePointer(dpy, rx, ry);
+  sleepMs(30);
+  button(dpy, true);
+  sleepMs(30);
+  button(dpy, false);
+}
+
+// The time the window was unmapped (StructureNotifyMask selected on it), or -1.
+int64_t awaitUnmapped(Display* dpy, Window w, int seconds) {
+  const int64_t end = nowNs() + int64_t{seconds} * 1000000000;
+  while (nowNs() < end) {
+    XEvent e;
+    while (XCheckTypedWindowEvent(dpy, w, UnmapNotify, &e)) return nowNs();
+    pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+    poll(&p, 1, 5);
+  }
+  return -1;
+}
+
+// The time the process ended, or -1.
+int64_t awaitExit(pid_t& pid, int seconds) {
+  const int64_t end = nowNs() + int64_t{seconds} * 1000000000;
+  while (nowNs() < end) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      pid = -1;
+      return nowNs();
+    }
+    sleepMs(1);
+  }
+  return -1;
+}
+
+// Configure, Save on the dialog (click to dialog unmapped), then Exit (click
+// to process end), on a program already started. Both programs lay out their
+// windows in twips at 96 dpi: Configure at 52,156, Exit at 308,156, Save at
+// 76,272 of the dialog.
+void saveAndExit(Display* dpy, Run& run, std::vector<double>& save, std::vector<double>& exits) {
+  if (!run.window) return;
+  sleepMs(500);
+  dropEvents(dpy);
+  click(dpy, run.window, 52, 156);
+  const Window dialog = awaitMapped(dpy, 10, 50);
+  if (!dialog) {
+    std::fprintf(stderr, "no configuration dialog within 10 s\n");
+    return;
+  }
+  XSelectInput(dpy, dialog, StructureNotifyMask);
+  sleepMs(500);
+  int rx = 0, ry = 0;
+  rootPoint(dpy, dialog, 76, 272, rx, ry);
+  movePointer(dpy, rx, ry);
+  sleepMs(30);
+  button(dpy, true);
+  sleepMs(30);
+  const int64_t clicked = nowNs();
+  button(dpy, false);  // a button acts on its release
+  const int64_t gone = awaitUnmapped(dpy, dialog, 10);
+  if (gone > 0) save.push_back(static_cast<double>(gone - clicked) / 1e6);
+  else std::fprintf(stderr, "the dialog stayed after Save\n");
+  sleepMs(500);
+  rootPoint(dpy, run.window, 308, 156, rx, ry);
+  movePointer(dpy, rx, ry);
+  sleepMs(30);
+  button(dpy, true);
+  sleepMs(30);
+  const int64_t exitClicked = nowNs();
+  button(dpy, false);
+  const int64_t ended = awaitExit(run.pid, 10);
+  if (ended > 0) exits.push_back(static_cast<double>(ended - exitClicked) / 1e6);
+  else std::fprintf(stderr, "the program did not end after Exit\n");
 }
 
 // Presses port 1 (client 52,96 in both programs) and times the bytes.
@@ -109,9 +195,11 @@ int main(int argc, char** argv) {
   args.get("--presses", o.presses);
   args.get("--only", o.only);
   args.get("--gap", o.gapMs);
+  args.get("--linux", o.linuxProgram);
   if (o.ours.empty() || o.baseline.empty() || o.link.empty()) {
     std::fprintf(stderr, "usage: bench_wine_compare --ours EXE --baseline EXE --link PATH --server PID "
-                         "[--runs N] [--presses N] [--gap MS] [--only startup,press,unplug]\n");
+                         "[--linux PROGRAM] [--runs N] [--presses N] [--gap MS] "
+                         "[--only startup,press,unplug,save]\n");
     return 2;
   }
   Display* dpy = XOpenDisplay(nullptr);
@@ -193,6 +281,42 @@ int main(int argc, char** argv) {
     std::printf("| in the 5 s after the device went away: program CPU / wake-ups | %.0f ms / %ld | none |\n", cpu, woke);
     std::printf("| the same, wineserver CPU | %.0f ms | none |\n", server);
     std::printf("| program still running | %s | yes |\n", alive ? "yes" : "no");
+  }
+  // Save and Exit, tarnwick.exe under Wine and the Linux program, alternating.
+  if (wanted("save")) {
+    park(dpy);
+    std::string linuxData;
+    if (!o.linuxProgram.empty()) {
+      char tmpl[] = "/tmp/tarnwick-wine-bench-XXXXXX";
+      linuxData = mkdtemp(tmpl);
+      const fs::path machine = fs::path(linuxData) / "tarnwick";
+      fs::create_directories(machine / "dosdevices");
+      fs::create_symlink(line.path, machine / "dosdevices" / "com1");
+    }
+    std::vector<double> save[2], exits[2];
+    const int runs = std::max(3, o.runs / 2);
+    for (int r = 0; r < runs; ++r) {
+      for (int k = 0; k < 2; ++k) {
+        if (k == 1 && linuxData.empty()) continue;
+        Run run(k == 0 ? o.ours : o.linuxProgram, dpy, k == 0 ? "" : linuxData);
+        saveAndExit(dpy, run, save[k], exits[k]);
+        park(dpy);
+      }
+    }
+    const auto cell = [](const std::vector<double>& v) {
+      if (v.empty()) return std::string("-");
+      char text[96];
+      std::snprintf(text, sizeof text, "%.1f ms (%.1f / %.1f)", median(v), *std::min_element(v.begin(), v.end()),
+                    *std::max_element(v.begin(), v.end()));
+      return std::string(text);
+    };
+    std::printf("\n## Save and Exit (%d runs each, alternating; median (min / max))\n\n", runs);
+    std::printf("| figure | tarnwick.exe under Wine | tarnwick on Linux | goal |\n|---|---|---|---|\n");
+    std::printf("| Save: click (release) to the dialog unmapped | %s | %s | < 300 ms |\n", cell(save[0]).c_str(),
+                cell(save[1]).c_str());
+    std::printf("| Exit: click (release) to the process ended | %s | %s | < 300 ms |\n", cell(exits[0]).c_str(),
+                cell(exits[1]).c_str());
+    if (!linuxData.empty()) fs::remove_all(linuxData);
   }
   XCloseDisplay(dpy);
   return 0;

@@ -130,4 +130,10 @@ if(TARNWICK_BENCH)
   add_executable(serial-roundtrip ${PROJECT_SOURCE_DIR}/bench/serial_win32/roundtrip.cpp)
   target_link_libraries(serial-roundtrip PRIVATE tarnwick_program)
   set_target_properties(serial-roundtrip PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  # The least Win32 program doing tarnwick.exe's job, with its manifest, for
+  # the start-up and press figures under Wine.
+  add_executable(tarnwick-baseline WIN32 ${PROJECT_SOURCE_DIR}/bench/baseline_win32/main.cpp
+                                         ${PROJECT_SOURCE_DIR}/bench/baseline_win32/baseline.rc)
+  target_include_directories(tarnwick-baseline PRIVATE ${windows_dir})
+  set_target_properties(tarnwick-baseline PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()

@@ -1,9 +1,12 @@
 // tarnwick-baseline.exe: the least a Win32 program doing the same job needs,
-// to compare tarnwick.exe against under Wine. One fixed window with a 371 x 211
-// client area: a "Ports" frame with five names and five port buttons
-// ("P<i>1" on press, "P<i>0" on release), Configure, the web-address label,
-// Exit, and a list showing what arrives on COM1, read by an overlapped reader
-// thread as the real control does.
+// to compare tarnwick.exe against under Wine. Built as tarnwick.exe is, with
+// the same manifest (common controls 6, DPI aware; baseline.rc). One fixed
+// window with a 371 x 211 client area: a "Ports" frame with five names, five
+// LED-sized statics and five bold port buttons ("P<i>1" on press, "P<i>0" on
+// release), Configure, the web-address label, Exit, and a hidden list of what
+// arrives on COM1, read by an overlapped reader thread as the real control
+// does. COM1 is opened and set up (speed, format, flow control, time-outs)
+// before the window is made.
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -69,10 +72,10 @@ void readLoop(HWND window) {
 }
 
 HWND child(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, HWND parent,
-           int id = 0) {
-  HWND c = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+           int id = 0, HFONT font = nullptr) {
+  HWND c = CreateWindowExW(0, cls, text, WS_CHILD | style, x, y, w, h, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+  SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : GetStockObject(DEFAULT_GUI_FONT)), FALSE);
   return c;
 }
 
@@ -86,13 +89,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   dcb.DCBlength = sizeof dcb;
   GetCommState(gPort, &dcb);
   dcb.BaudRate = 9600;
+  dcb.fBinary = TRUE;
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fOutX = dcb.fInX = FALSE;
   SetCommState(gPort, &dcb);
+  SetupComm(gPort, 4096, 4096);
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = 5;
   SetCommTimeouts(gPort, &timeouts);
+  PurgeComm(gPort, PURGE_RXCLEAR | PURGE_TXCLEAR);
 
   WNDCLASSW wc{};
   wc.lpfnWndProc = windowProc;
@@ -107,18 +117,27 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   HWND window = CreateWindowExW(0, L"Baseline", L"Baseline", style, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
                                 r.bottom - r.top, nullptr, nullptr, instance, nullptr);
   // The same places as the real program's controls (Ports frame at 8,0).
-  child(L"BUTTON", L"Ports", BS_GROUPBOX, 8, 0, 345, 137, window);
+  LOGFONTW bold{};
+  bold.lfHeight = -11;
+  bold.lfWeight = FW_BOLD;
+  bold.lfCharSet = DEFAULT_CHARSET;
+  lstrcpyW(bold.lfFaceName, L"MS Sans Serif");
+  HFONT boldFont = CreateFontIndirectW(&bold);
+  constexpr DWORD shown = WS_VISIBLE;
+  child(L"BUTTON", L"Ports", shown | BS_GROUPBOX, 8, 0, 345, 137, window);
   for (int i = 0; i < 5; ++i) {
     wchar_t name[16];
     swprintf(name, 16, L"Server %d", i + 1);
-    child(L"STATIC", name, SS_CENTER, 24 + 64 * i, 16, 57, 17, window);
-    HWND button = child(L"BUTTON", L"OFF", BS_PUSHBUTTON, 24 + 64 * i, 72, 57, 49, window, 100 + i);
+    child(L"STATIC", name, shown | SS_CENTER, 24 + 64 * i, 16, 57, 17, window);
+    child(L"STATIC", L"", shown | SS_GRAYRECT, 40 + 64 * i, 40, 20, 20, window);
+    HWND button = child(L"BUTTON", L"OFF", shown | BS_PUSHBUTTON, 24 + 64 * i, 72, 57, 49, window, 100 + i, boldFont);
     gButtonProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&buttonProc)));
   }
-  child(L"BUTTON", L"Configure", BS_PUSHBUTTON, 8, 144, 89, 25, window);
-  child(L"STATIC", L"www.tarnwick.example", SS_CENTER, 104, 144, 153, 17, window);
-  child(L"BUTTON", L"Exit", BS_PUSHBUTTON, 264, 144, 89, 25, window);
+  child(L"BUTTON", L"Configure", shown | BS_PUSHBUTTON, 8, 144, 89, 25, window);
+  child(L"STATIC", L"www.tarnwick.example", shown | SS_CENTER, 104, 144, 153, 17, window);
+  child(L"BUTTON", L"Exit", shown | BS_PUSHBUTTON, 264, 144, 89, 25, window);
+  // The message log, below the compact window's edge until it grows.
   gList = child(L"LISTBOX", L"", WS_BORDER | WS_VSCROLL, 16, 208, 329, 173, window);
 
   std::thread(readLoop, window).detach();

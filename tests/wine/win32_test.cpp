@@ -101,6 +101,60 @@ TEST_F(Win32Test, FocusNeverStaysOnOrComesBackToHiddenControl) {
   EXPECT_EQ(initClicks, 0);
 }
 
+std::wstring textOf(HWND window) {
+  wchar_t text[64] = {};
+  GetWindowTextW(window, text, 64);
+  return text;
+}
+
+// A form makes its windows when first shown. What the program set and read
+// before (the configuration dialog is loaded hidden and its mode captions
+// read at every press) is what the windows then show, with the focus where it
+// was put; after that the user's typing is what a text reads.
+TEST_F(Win32Test, WhatIsSetWhileHiddenIsWhatTheWindowsShow) {
+  platform::Frame* frame = form->addFrame(nullptr, {60, 0, 4695, 2235}, "Button Configuration");
+  platform::Label* mode = form->addLabel(frame, {3540, 420, 975, 255}, "Momentary", platform::Align::Center);
+  platform::TextBox* name = form->addTextBox(frame, {1380, 360, 1875, 285}, "Server 1");
+  platform::ComboBox* speed = form->addComboBox(nullptr, {1380, 2400, 1875, 315}, {"9600", "19200"});
+  platform::ListBox* list = form->addListBox(nullptr, {120, 2800, 4935, 1000});
+  platform::CommandButton* save = form->addCommandButton(nullptr, {300, 3900, 1695, 375}, "Save");
+  form->setCaption("Configuration");
+  mode->setCaption("Latch");
+  EXPECT_EQ(mode->caption(), "Latch");
+  name->setText("Board");
+  speed->setText("4800");
+  list->addItem("first");
+  list->addItem("second");
+  list->removeItem(0);
+  save->setVisible(false);
+  EXPECT_FALSE(save->visible());
+  form->setTabOrder({name, speed, save});
+  form->setFocus(speed);
+  EXPECT_EQ(name->text(), "Board");
+  EXPECT_FALSE(form->visible());
+
+  form->show();
+  EXPECT_TRUE(form->visible());
+  EXPECT_EQ(textOf(platform::win::windowOf(form.get())), L"Configuration");
+  EXPECT_EQ(textOf(handleOf(mode)), L"Latch");
+  EXPECT_EQ(GetParent(handleOf(mode)), handleOf(frame));
+  EXPECT_EQ(textOf(handleOf(name)), L"Board");
+  EXPECT_EQ(textOf(handleOf(speed)), L"4800");
+  EXPECT_EQ(SendMessageW(handleOf(speed), CB_GETCOUNT, 0, 0), 2);
+  ASSERT_EQ(SendMessageW(handleOf(list), LB_GETCOUNT, 0, 0), 1);
+  wchar_t row[32] = {};
+  SendMessageW(handleOf(list), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row));
+  EXPECT_STREQ(row, L"second");
+  EXPECT_FALSE(IsWindowVisible(handleOf(save)));
+  HWND focus = GetFocus();
+  EXPECT_TRUE(focus == handleOf(speed) || IsChild(handleOf(speed), focus));
+
+  SetWindowTextW(handleOf(name), L"Typed");
+  EXPECT_EQ(name->text(), "Typed");
+  mode->setCaption("Momentary");
+  EXPECT_EQ(textOf(handleOf(mode)), L"Momentary");
+}
+
 // Long message-log lines ("... not sent: <reason>", a board's long reply) can
 // be scrolled into view sideways.
 TEST_F(Win32Test, ListScrollsSidewaysToLongestLine) {

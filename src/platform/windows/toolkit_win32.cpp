@@ -62,28 +62,52 @@ HFONT fontFor(const Font* font, UINT dpi) {
                  font->italic, dpi);
 }
 
-// Width in pixels of a text in a control's font.
-int textWidth(HWND control, const std::wstring& text) {
-  HDC dc = GetDC(control);
-  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+// Width in pixels of a text in a font. Measured on a memory DC of the screen:
+// a window's DC costs a trip for its visible region, once per log line.
+int textWidth(HFONT font, const std::wstring& text) {
+  static HDC dc = CreateCompatibleDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, font);
   SIZE size{};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
   SelectObject(dc, old);
-  ReleaseDC(control, dc);
   return size.cx;
 }
 
+class WinForm;
+void realiseForm(WinForm* form);
+
+// How a control's window is made: kept until its form first shows, as a
+// hidden form needs no windows (the configuration dialog, at start-up).
+struct Recipe {
+  const wchar_t* kind;
+  DWORD style;
+  DWORD exStyle;
+  HWND (*host)(const WinForm*, Frame*);
+  Frame* parent;
+  RECT place;  // in pixels
+  HFONT font;
+  int id;
+};
+
 // What every control of this toolkit is, beside its interface: a child window
-// that points back at it through GWLP_USERDATA while the control lives.
+// that points back at it through GWLP_USERDATA while the control lives. Until
+// the window exists the control holds its properties itself.
 class WinControl {
  public:
   virtual ~WinControl() = default;
-  virtual HWND handle() const = 0;
+  HWND handle() const { return window_; }
+  WinForm* form() const { return form_; }
+  // Makes the window from the recipe and the properties held so far.
+  virtual void realise() = 0;
   // A notification (WM_COMMAND) from the control's window.
   virtual void command(WORD /*code*/) {}
   virtual void paint(HDC /*dc*/, const RECT& /*area*/) {}
   virtual bool isButton() const { return false; }
   virtual void activate() {}
+
+ protected:
+  WinForm* form_ = nullptr;
+  HWND window_ = nullptr;
 };
 
 WinControl* controlOf(HWND window) {
@@ -98,35 +122,80 @@ void passFocusOn(HWND control);
 template <class Interface>
 class Wrapper : public Interface, public WinControl {
  public:
-  explicit Wrapper(HWND window) : window_(window) {
-    SetWindowLongPtrW(window_, GWLP_USERDATA,
-                      reinterpret_cast<LONG_PTR>(static_cast<WinControl*>(this)));
+  Wrapper(WinForm* form, const Recipe& recipe, std::string text)
+      : recipe_(recipe) {
+    form_ = form;
+    setFixedText(text);
   }
-  ~Wrapper() override { SetWindowLongPtrW(window_, GWLP_USERDATA, 0); }
+  ~Wrapper() override {
+    if (window_) SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+  }
   Wrapper(const Wrapper&) = delete;
   Wrapper& operator=(const Wrapper&) = delete;
 
+  void realise() override {
+    if (window_) return;
+    const RECT& at = recipe_.place;
+    window_ = CreateWindowExW(
+        recipe_.exStyle, recipe_.kind, widen(text_).c_str(),
+        WS_CHILD | WS_CLIPSIBLINGS | (visible_ ? WS_VISIBLE : 0) | recipe_.style, at.left, at.top,
+        at.right, at.bottom, recipe_.host(form_, recipe_.parent),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(recipe_.id)), instance(), nullptr);
+    if (!window_) raise(7, "Out of memory");
+    SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(recipe_.font), FALSE);
+    SetWindowLongPtrW(window_, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(static_cast<WinControl*>(this)));
+    created();
+  }
+
   void setVisible(bool visible) override {
+    if (!window_) {
+      visible_ = visible;
+      return;
+    }
     HWND focus = GetFocus();
     const bool hadFocus = !visible && focus && (focus == window_ || IsChild(window_, focus));
     ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE);
     if (hadFocus) passFocusOn(window_);
   }
-  bool visible() const override { return (GetWindowLongW(window_, GWL_STYLE) & WS_VISIBLE) != 0; }
-  HWND handle() const override { return window_; }
+  bool visible() const override {
+    if (!window_) return visible_;
+    return (GetWindowLongW(window_, GWL_STYLE) & WS_VISIBLE) != 0;
+  }
 
  protected:
-  HWND window_;
+  // What the kind of control does once its window exists.
+  virtual void created() {}
+
+  // The text the user cannot change (captions) is the one held here, as the
+  // window would give it back.
+  const std::string& fixedText() const { return text_; }
+  void setFixedText(const std::string& text) {
+    const std::wstring wide = widen(text);
+    text_ = narrow(wide.substr(0, wide.find(L'\0')));
+    if (window_) SetWindowTextW(window_, wide.c_str());
+  }
+  // The text the user edits is the window's once there is one.
+  std::string editedText() const { return window_ ? win::windowText(window_) : text_; }
+  void setEditedText(const std::string& text) { setFixedText(text); }
+
+  Recipe recipe_;
+  std::string text_;
+  bool visible_ = true;
 };
 
 // A frame is a group box that holds its controls as child windows. A group
 // box does nothing with its children's notifications: they go on to the form.
 class WinFrame : public Wrapper<Frame> {
  public:
-  explicit WinFrame(HWND box) : Wrapper(box) { SetWindowSubclass(box, &proc, 1, 0); }
-  ~WinFrame() override { RemoveWindowSubclass(window_, &proc, 1); }
+  using Wrapper::Wrapper;
+  ~WinFrame() override {
+    if (window_) RemoveWindowSubclass(window_, &proc, 1);
+  }
 
  private:
+  void created() override { SetWindowSubclass(window_, &proc, 1, 0); }
+
   static LRESULT CALLBACK proc(HWND box, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
     if ((message == WM_COMMAND && l) ||
         (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC))
@@ -143,15 +212,13 @@ class WinFrame : public Wrapper<Frame> {
 // is the release (MouseHold).
 class WinCommandButton : public Wrapper<CommandButton> {
  public:
-  explicit WinCommandButton(HWND button) : Wrapper(button) {
-    SetWindowSubclass(button, &proc, 1, reinterpret_cast<DWORD_PTR>(this));
+  using Wrapper::Wrapper;
+  ~WinCommandButton() override {
+    if (window_) RemoveWindowSubclass(window_, &proc, 1);
   }
-  ~WinCommandButton() override { RemoveWindowSubclass(window_, &proc, 1); }
 
-  std::string caption() const override { return win::windowText(window_); }
-  void setCaption(const std::string& caption) override {
-    SetWindowTextW(window_, widen(caption).c_str());
-  }
+  std::string caption() const override { return fixedText(); }
+  void setCaption(const std::string& caption) override { setFixedText(caption); }
   void command(WORD code) override {
     if (code == BN_CLICKED) fire(onClick);
   }
@@ -159,6 +226,10 @@ class WinCommandButton : public Wrapper<CommandButton> {
   void activate() override { fire(onClick); }
 
  private:
+  void created() override {
+    SetWindowSubclass(window_, &proc, 1, reinterpret_cast<DWORD_PTR>(this));
+  }
+
   // The callbacks may destroy the form and this object with it: nothing here
   // touches the object after firing one.
   void down(int button) {
@@ -233,19 +304,25 @@ class WinCommandButton : public Wrapper<CommandButton> {
 // a click: a label toggled by clicks toggles twice, as for two slower clicks.
 class WinLabel : public Wrapper<Label> {
  public:
-  WinLabel(HWND label, Align align) : Wrapper(label), align_(align) {
-    SetWindowSubclass(label, &proc, 1, reinterpret_cast<DWORD_PTR>(this));
-    fitRightAligned();
+  WinLabel(WinForm* form, const Recipe& recipe, const std::string& caption, Align align)
+      : Wrapper(form, recipe, caption), align_(align) {}
+  ~WinLabel() override {
+    if (window_) RemoveWindowSubclass(window_, &proc, 1);
   }
-  ~WinLabel() override { RemoveWindowSubclass(window_, &proc, 1); }
 
-  std::string caption() const override { return win::windowText(window_); }
+  // The port buttons read the mode captions at every press, shown or not.
+  std::string caption() const override { return fixedText(); }
   void setCaption(const std::string& caption) override {
-    SetWindowTextW(window_, widen(caption).c_str());
-    fitRightAligned();
+    setFixedText(caption);
+    if (window_) fitRightAligned();
   }
 
  private:
+  void created() override {
+    SetWindowSubclass(window_, &proc, 1, reinterpret_cast<DWORD_PTR>(this));
+    fitRightAligned();
+  }
+
   // A right-aligned caption ("Flow Control:") that this font makes wider than
   // its box grows to the left on one line instead of wrapping out of sight.
   void fitRightAligned() {
@@ -253,7 +330,7 @@ class WinLabel : public Wrapper<Label> {
     RECT box;
     GetWindowRect(window_, &box);
     MapWindowPoints(nullptr, GetParent(window_), reinterpret_cast<POINT*>(&box), 2);
-    const int needed = textWidth(window_, widen(caption())) + 2;
+    const int needed = textWidth(recipe_.font, widen(caption())) + 2;
     if (needed <= box.right - box.left) return;
     const int left = std::max<int>(0, box.right - needed);
     SetWindowPos(window_, nullptr, left, box.top, box.right - left, box.bottom - box.top,
@@ -298,27 +375,35 @@ class WinLabel : public Wrapper<Label> {
 class WinTextBox : public Wrapper<TextBox> {
  public:
   using Wrapper::Wrapper;
-  std::string text() const override { return win::windowText(window_); }
-  void setText(const std::string& text) override { SetWindowTextW(window_, widen(text).c_str()); }
+  std::string text() const override { return editedText(); }
+  void setText(const std::string& text) override { setEditedText(text); }
 };
 
 // An editable drop-down combo box: its text is the edit field's, typed or
 // picked, and stays as typed.
 class WinComboBox : public Wrapper<ComboBox> {
  public:
-  WinComboBox(HWND combo, const std::vector<std::string>& items) : Wrapper(combo) {
-    for (const std::string& item : items)
-      SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(item).c_str()));
+  WinComboBox(WinForm* form, const Recipe& recipe, std::vector<std::string> items)
+      : Wrapper(form, recipe, ""), items_(std::move(items)) {}
+  std::string text() const override { return editedText(); }
+  void setText(const std::string& text) override { setEditedText(text); }
+
+ private:
+  // Made with no text: the list first, then the text as it was set.
+  void created() override {
+    for (const std::string& item : items_)
+      SendMessageW(window_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(item).c_str()));
+    if (!text_.empty()) SetWindowTextW(window_, widen(text_).c_str());
   }
-  std::string text() const override { return win::windowText(window_); }
-  void setText(const std::string& text) override { SetWindowTextW(window_, widen(text).c_str()); }
+
+  std::vector<std::string> items_;
 };
 
 // The list keeps each line's text whole and draws its listRow(). It scrolls
 // sideways as far as its widest row reaches.
 class WinListBox : public Wrapper<ListBox> {
  public:
-  using Wrapper::Wrapper;
+  WinListBox(WinForm* form, const Recipe& recipe) : Wrapper(form, recipe, "") {}
   int listCount() const override { return static_cast<int>(lines_.size()); }
 
   std::string item(int index) const override {
@@ -328,52 +413,72 @@ class WinListBox : public Wrapper<ListBox> {
 
   void removeItem(int index) override {
     if (index < 0 || index >= listCount()) raise(faults::kInvalidArrayIndex, "Invalid property array index");
-    SendMessageW(window_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
     lines_.erase(lines_.begin() + index);
     widths_.erase(widths_.begin() + index);
+    if (!window_) return;
+    SendMessageW(window_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
     fitScrollRange();
   }
 
   void addItem(const std::string& line) override {
     const std::wstring shown = widen(listRow(line));
-    const LRESULT row = SendMessageW(window_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
-    if (row < 0) raise(7, "Out of memory");
+    if (window_) {
+      const LRESULT row = SendMessageW(window_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+      if (row < 0) raise(7, "Out of memory");
+    }
     lines_.push_back(line);
-    widths_.push_back(textWidth(window_, shown));
+    widths_.push_back(textWidth(recipe_.font, shown));
+    if (!window_) return;
     fitScrollRange();
-    SendMessageW(window_, LB_SETTOPINDEX, static_cast<WPARAM>(row), 0);
+    SendMessageW(window_, LB_SETTOPINDEX, static_cast<WPARAM>(lines_.size() - 1), 0);
   }
 
   void setText(const std::string& text) override {
     const auto hit = std::find(lines_.begin(), lines_.end(), text);
-    const WPARAM row = hit == lines_.end() || text.empty()
-                           ? static_cast<WPARAM>(-1)
-                           : static_cast<WPARAM>(hit - lines_.begin());
-    SendMessageW(window_, LB_SETCURSEL, row, 0);
+    selected_ = hit == lines_.end() || text.empty() ? -1 : static_cast<int>(hit - lines_.begin());
+    if (window_) SendMessageW(window_, LB_SETCURSEL, static_cast<WPARAM>(selected_), 0);
   }
 
  private:
+  void created() override {
+    for (const std::string& line : lines_) {
+      const std::wstring shown = widen(listRow(line));
+      if (SendMessageW(window_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str())) < 0)
+        raise(7, "Out of memory");
+    }
+    if (lines_.empty()) return;
+    fitScrollRange();
+    SendMessageW(window_, LB_SETTOPINDEX, static_cast<WPARAM>(lines_.size() - 1), 0);
+    if (selected_ >= 0 && selected_ < listCount())
+      SendMessageW(window_, LB_SETCURSEL, static_cast<WPARAM>(selected_), 0);
+  }
+
   // The list draws a row from a few pixels in; the range covers the widest
   // row with that margin on both sides.
   void fitScrollRange() {
     const int widest = widths_.empty() ? 0 : *std::max_element(widths_.begin(), widths_.end());
-    SendMessageW(window_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest > 0 ? widest + 6 : 0), 0);
+    const int extent = widest > 0 ? widest + 6 : 0;
+    if (extent == extent_) return;  // most log lines are as wide as the last
+    extent_ = extent;
+    SendMessageW(window_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
   }
 
   std::vector<std::string> lines_;
   std::vector<int> widths_;  // of each line's row, in pixels
+  int selected_ = -1;        // until the window exists
+  int extent_ = -1;          // the range last given to the window
 };
 
 // An image shows its picture at the picture's own size from the top left;
 // until one is loaded, a grey 20 x 20 pixel square.
 class WinImage : public Wrapper<Image> {
  public:
-  WinImage(HWND image, UINT dpi) : Wrapper(image), dpi_(dpi) {}
+  WinImage(WinForm* form, const Recipe& recipe, UINT dpi) : Wrapper(form, recipe, ""), dpi_(dpi) {}
 
   void loadPicture(const std::string& path) override {
     picture_ = win::loadPictureFile(widen(localPath(path)));  // raises 53, 481
     file_ = path;
-    InvalidateRect(window_, nullptr, TRUE);
+    if (window_) InvalidateRect(window_, nullptr, TRUE);
   }
   std::string pictureFile() const override { return file_; }
 
@@ -416,7 +521,6 @@ void dispatchCommand(HWND child, WORD code) {
   if (WinControl* control = controlOf(child)) control->command(code);
 }
 
-class WinForm;
 WinForm* formOf(HWND window);
 
 LRESULT CALLBACK formProc(HWND window, UINT message, WPARAM w, LPARAM l);
@@ -448,23 +552,19 @@ void registerClasses() {
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
+// A form makes its window and its controls' windows when it is first shown
+// (or a test asks for a window), as Qt does: a hidden form costs no windows.
+// Until then it and its controls hold what the program set.
 class WinForm : public FormBase {
  public:
   WinForm() {
     registerClasses();
-    // formProc keeps window_ from WM_NCCREATE on.
-    CreateWindowExW(0, kFormClass, L"", kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                    CW_USEDEFAULT, nullptr, nullptr, instance(), this);
-    if (!window_) raise(7, "Out of memory");
-    dpi_ = GetDpiForWindow(window_);
+    dpi_ = GetDpiForSystem();
     if (dpi_ == 0) dpi_ = 96;
-    RECT outer;
-    GetWindowRect(window_, &outer);
-    widthTwips_ = twips(outer.right - outer.left);
-    heightTwips_ = twips(outer.bottom - outer.top);
   }
 
   ~WinForm() override {
+    if (!window_) return;
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     controls_.clear();  // they let go of their windows first
     if (callbackDepth() > 0) {
@@ -480,37 +580,71 @@ class WinForm : public FormBase {
   HWND window() const { return window_; }
   void attach(HWND window) { window_ = window; }
 
-  void setCaption(const std::string& caption) override {
-    SetWindowTextW(window_, widen(caption).c_str());
+  // Makes the window, then its controls' in the order they were added (a
+  // frame before what it holds), with what was set meanwhile.
+  void realise() {
+    if (window_) return;
+    RECT outer{0, 0, std::max(px(widthTwips_), 0), std::max(px(heightTwips_), 0)};
+    const bool sized = widthTwips_ > 0 || heightTwips_ > 0;
+    // formProc keeps window_ from WM_NCCREATE on.
+    CreateWindowExW(0, kFormClass, widen(caption_).c_str(), kFormStyle, CW_USEDEFAULT,
+                    CW_USEDEFAULT, sized ? outer.right : CW_USEDEFAULT,
+                    sized ? outer.bottom : CW_USEDEFAULT, nullptr, nullptr, instance(), this);
+    if (!window_) raise(7, "Out of memory");
+    if (!sized) {
+      RECT made;
+      GetWindowRect(window_, &made);
+      widthTwips_ = twips(made.right - made.left);
+      heightTwips_ = twips(made.bottom - made.top);
+    }
+    for (const auto& control : controls_) dynamic_cast<WinControl&>(*control).realise();
+    tabOrder_.clear();
+    for (const Control* control : tabControls_) {
+      if (HWND window = handleOf(control)) tabOrder_.push_back(window);
+    }
+    if (focusControl_) focus_ = handleOf(focusControl_);
   }
-  std::string caption() const override { return win::windowText(window_); }
+
+  void setCaption(const std::string& caption) override {
+    if (window_) SetWindowTextW(window_, widen(caption).c_str());
+    else caption_ = caption;
+  }
+  std::string caption() const override {
+    if (window_) return win::windowText(window_);
+    const std::wstring wide = widen(caption_);
+    return narrow(wide.substr(0, wide.find(L'\0')));
+  }
 
   void setClientSize(int widthTwips, int heightTwips) override {
     RECT outer{0, 0, px(widthTwips), px(heightTwips)};
     AdjustWindowRectExForDpi(&outer, kFormStyle, FALSE, 0, dpi_);
     const int width = outer.right - outer.left;
     const int height = outer.bottom - outer.top;
-    SetWindowPos(window_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (window_)
+      SetWindowPos(window_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     widthTwips_ = twips(width);
     heightTwips_ = twips(height);
   }
 
   void show() override {
+    realise();
     ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOW);
     SetForegroundWindow(window_);
     BringWindowToTop(window_);
   }
-  void hide() override { ShowWindow(window_, SW_HIDE); }
-  bool visible() const override { return IsWindowVisible(window_) != FALSE; }
+  void hide() override {
+    if (window_) ShowWindow(window_, SW_HIDE);
+  }
+  bool visible() const override { return window_ && IsWindowVisible(window_) != FALSE; }
 
   Frame* addFrame(Frame* parent, Twips at, const std::string& caption) override {
-    return adopt<WinFrame>(create(WC_BUTTONW, caption, BS_GROUPBOX, 0, parent, at));
+    return adopt<WinFrame>(this, recipe(WC_BUTTONW, BS_GROUPBOX, 0, parent, at), caption);
   }
 
   CommandButton* addCommandButton(Frame* parent, Twips at, const std::string& caption,
                                   const Font* font) override {
     return adopt<WinCommandButton>(
-        create(WC_BUTTONW, caption, BS_PUSHBUTTON | WS_TABSTOP, 0, parent, at, font));
+        this, recipe(WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP, 0, parent, at, font), caption);
   }
 
   Label* addLabel(Frame* parent, Twips at, const std::string& caption, Align align,
@@ -520,13 +654,14 @@ class WinForm : public FormBase {
                                                     : SS_LEFT;
     // SS_NOTIFY: without it a static passes the mouse through to its parent.
     return adopt<WinLabel>(
-        create(WC_STATICW, caption, alignment | SS_NOTIFY | SS_NOPREFIX, 0, parent, at, font),
+        this, recipe(WC_STATICW, alignment | SS_NOTIFY | SS_NOPREFIX, 0, parent, at, font), caption,
         align);
   }
 
   TextBox* addTextBox(Frame* parent, Twips at, const std::string& text) override {
-    return adopt<WinTextBox>(create(WC_EDITW, text, ES_AUTOHSCROLL | ES_LEFT | WS_TABSTOP,
-                                    WS_EX_CLIENTEDGE, parent, at));
+    return adopt<WinTextBox>(
+        this, recipe(WC_EDITW, ES_AUTOHSCROLL | ES_LEFT | WS_TABSTOP, WS_EX_CLIENTEDGE, parent, at),
+        text);
   }
 
   ComboBox* addComboBox(Frame* parent, Twips at, const std::vector<std::string>& items) override {
@@ -534,30 +669,39 @@ class WinForm : public FormBase {
     const int list = MulDiv(static_cast<int>(std::max<size_t>(items.size(), 1)) * 14 + 6,
                             static_cast<int>(dpi_), 96);
     return adopt<WinComboBox>(
-        create(WC_COMBOBOXW, "", CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, 0,
-               parent, at, nullptr, list),
+        this,
+        recipe(WC_COMBOBOXW, CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, 0, parent,
+               at, nullptr, list),
         items);
   }
 
   ListBox* addListBox(Frame* parent, Twips at) override {
-    return adopt<WinListBox>(create(
-        WC_LISTBOXW, "", LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
-        WS_EX_CLIENTEDGE, parent, at));
+    return adopt<WinListBox>(
+        this, recipe(WC_LISTBOXW,
+                     LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
+                     WS_EX_CLIENTEDGE, parent, at));
   }
 
   Image* addImage(Frame* parent, Twips at) override {
-    return adopt<WinImage>(create(kImageClass, "", 0, 0, parent, at), dpi_);
+    return adopt<WinImage>(this, recipe(kImageClass, 0, 0, parent, at), dpi_);
   }
 
   void setTabOrder(const std::vector<Control*>& order) override {
+    tabControls_ = order;
+    if (!window_) return;
     tabOrder_.clear();
     for (const Control* control : order) {
-      if (HWND window = win::handleOf(control)) tabOrder_.push_back(window);
+      if (HWND window = handleOf(control)) tabOrder_.push_back(window);
     }
   }
 
   void setFocus(Control* control) override {
-    HWND window = win::handleOf(control);
+    if (!dynamic_cast<const WinControl*>(control)) return;
+    if (!window_) {
+      focusControl_ = control;  // for the first activation
+      return;
+    }
+    HWND window = handleOf(control);
     if (!window) return;
     // Kept for the window's next activation, which would otherwise put the
     // focus on the window itself.
@@ -624,32 +768,40 @@ class WinForm : public FormBase {
   int twips(int pixels) const { return MulDiv(pixels, 1440, static_cast<int>(dpi_)); }
 
   void applyOuterSize() override {
+    if (!window_) return;
     SetWindowPos(window_, nullptr, 0, 0, std::max(px(widthTwips_), 0),
                  std::max(px(heightTwips_), 0), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 
-  HWND host(Frame* frame) const {
-    HWND box = win::handleOf(frame);
-    return box ? box : window_;
+  // A control's window, made with its form's; one of another form stays as it is.
+  static HWND handleOf(const Control* control) {
+    const auto* own = dynamic_cast<const WinControl*>(control);
+    return own ? own->handle() : nullptr;
   }
 
-  HWND create(const wchar_t* kind, const std::string& text, DWORD style, DWORD exStyle,
-              Frame* parent, Twips at, const Font* font = nullptr, int extraHeight = 0) {
-    HWND window = CreateWindowExW(
-        exStyle, kind, widen(text).c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style,
-        px(at.left), px(at.top), px(at.width), px(at.height) + extraHeight, host(parent),
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId_++)), instance(), nullptr);
-    if (!window) raise(7, "Out of memory");
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(font, dpi_)), FALSE);
-    return window;
+  static HWND host(const WinForm* form, Frame* frame) {
+    HWND box = handleOf(frame);
+    return box ? box : form->window_;
+  }
+
+  Recipe recipe(const wchar_t* kind, DWORD style, DWORD exStyle, Frame* parent, Twips at,
+                const Font* font = nullptr, int extraHeight = 0) {
+    return Recipe{kind, style, exStyle, &host, parent,
+                  RECT{px(at.left), px(at.top), px(at.width), px(at.height) + extraHeight},
+                  fontFor(font, dpi_), nextId_++};
   }
 
   HWND window_ = nullptr;
   UINT dpi_ = 96;
+  std::string caption_;  // until the window exists
+  std::vector<Control*> tabControls_;
   std::vector<HWND> tabOrder_;
+  Control* focusControl_ = nullptr;  // set before the window existed
   HWND focus_ = nullptr;
   int nextId_ = 100;
 };
+
+void realiseForm(WinForm* form) { form->realise(); }
 
 WinForm* formOf(HWND window) {
   if (!window || GetClassWord(window, GCW_ATOM) != gFormAtom) return nullptr;
@@ -740,14 +892,19 @@ int runMessageLoop() {
   }
 }
 
+// A test asks for a window the program would only have with its form shown.
 HWND handleOf(const Control* control) {
   const auto* own = dynamic_cast<const WinControl*>(control);
-  return own ? own->handle() : nullptr;
+  if (!own) return nullptr;
+  realiseForm(own->form());
+  return own->handle();
 }
 
 HWND windowOf(const Form* form) {
-  const auto* own = dynamic_cast<const WinForm*>(form);
-  return own ? own->window() : nullptr;
+  auto* own = dynamic_cast<WinForm*>(const_cast<Form*>(form));
+  if (!own) return nullptr;
+  own->realise();
+  return own->window();
 }
 
 }  // namespace win
