@@ -66,10 +66,15 @@ wine_ports() {
   wine_server_start
   timeout 60 wine reg query 'HKLM\Software\Wine\Ports' >"$WINEPREFIX/../ports.txt" 2>&1 \
     || wine_fail "could not read the port map"
+  # The device manager makes them a moment after the server's first client.
+  local tries
   for ((i = 0; i + 1 < ${#map[@]}; i += 2)); do
     name=$(echo "${map[i]}" | tr '[:upper:]' '[:lower:]')
-    [ "$(readlink "$WINEPREFIX/dosdevices/$name")" = "${map[i + 1]}" ] \
-      || wine_fail "${map[i]} is $(readlink "$WINEPREFIX/dosdevices/$name"), not ${map[i + 1]}"
+    tries=200
+    until [ "$(readlink "$WINEPREFIX/dosdevices/$name")" = "${map[i + 1]}" ]; do
+      ((tries-- > 0)) || wine_fail "${map[i]} is $(readlink "$WINEPREFIX/dosdevices/$name"), not ${map[i + 1]}"
+      sleep 0.05
+    done
   done
 }
 
