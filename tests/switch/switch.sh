@@ -105,10 +105,10 @@ board_has "" && [ "$(board_speed)" = "$speed_before" ] \
 # --- The board answers ------------------------------------------------------
 run 1 on
 expect 0 "P01 OK" "" "1 on"
-board_has "P01" || fail "1 on sent [$(board_commands)]"
+await "P01 at the board" 10 board_has "P01"
 run 3 pulse 300
 expect 0 "P21 OK|P20 OK" "" "3 pulse 300"
-board_has "P01 P21 P20" || fail "3 pulse 300 sent [$(board_commands)]"
+await "the pulse's P21 P20 at the board" 10 board_has "P01 P21 P20"
 echo "pulse of 300 ms: the board saw P20 $(last_spacing) ms after P21"
 run --wait 0 init
 expect 0 "" "" "init --wait 0"
@@ -139,8 +139,8 @@ for sig in "${signals[@]}"; do
   [ "$status" = "$code" ] && grep -q "interrupted; port 2 switched off (P10 sent)" "$tmp/err" \
     || fail "pulse interrupted by SIG$sig: $(show)"
 done
-[ -z "$avr" ] || pins_are "1:high 3:high 3:low 1:low 2:high 2:low 2:high 2:low" \
-  || fail "pins after the interrupted pulses: $(board_pins)"
+[ -z "$avr" ] || await "the pins after the interrupted pulses" 5 \
+  pins_are "1:high 3:high 3:low 1:low 2:high 2:low 2:high 2:low"
 
 if [ -z "$avr" ]; then
   # --- The board refuses: a pulse's off goes out at once ----------------------
@@ -149,13 +149,13 @@ if [ -z "$avr" ]; then
   expect 1 "ERR" "" "4 on, answered ERR"
   run 4 pulse 60000
   expect 1 "ERR|ERR" "" "4 pulse 60000, answered ERR"
-  board_has "P31 P31 P30" || fail "ERR to the pulse's on: sent [$(board_commands)]"
+  await "P31 P31 P30 at the board after ERR to the pulse's on" 10 board_has "P31 P31 P30"
 
   # --- No answer --------------------------------------------------------------
   start_board "$board" "$link" --silent
   run 5 on --wait 300
   expect 4 "" "^tarnwick-switch: no answer from the board on COM1 within 300 ms$" "5 on, silent board"
-  board_has "P41" || fail "5 on to a silent board sent [$(board_commands)]"
+  await "P41 at the silent board" 10 board_has "P41"
 
   # --- The stored line settings are read, never written -----------------------
   start_board "$board" "$link"

@@ -51,7 +51,14 @@ wine_setup() {
   export WINEPREFIX=$1/prefix
   wine_server_start
   # The first start builds the prefix; bounded, since Wine can hang here.
-  timeout 300 wine wineboot -i >"$1/wineboot.log" 2>&1 || { cat "$1/wineboot.log" >&2; wine_fail "wineboot failed"; }
+  # Building one now and then fails on a loaded machine ("could not load
+  # kernel32.dll"); a second, fresh prefix is tried once.
+  timeout 300 wine wineboot -i >"$1/wineboot.log" 2>&1 && return
+  wine_stop
+  rm -rf "$1/prefix"
+  mkdir -p "$1/prefix"
+  wine_server_start
+  timeout 300 wine wineboot -i >>"$1/wineboot.log" 2>&1 || { cat "$1/wineboot.log" >&2; wine_fail "wineboot failed twice"; }
 }
 
 wine_ports() {

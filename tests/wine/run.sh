@@ -47,8 +47,14 @@ x86_64-w64-mingw32-g++ -std=c++20 -O1 -static \
 native_rc=$?
 
 # The first start of a prefix builds it; bounded, since Wine can hang here.
-timeout 300 wine wineboot -i >"$work/wineboot.log" 2>&1 \
-  || { cat "$work/wineboot.log" >&2; fail "wineboot failed"; }
+# Building one now and then fails on a loaded machine ("could not load
+# kernel32.dll"); a second, fresh prefix is tried once.
+if ! timeout 300 wine wineboot -i >"$work/wineboot.log" 2>&1; then
+  timeout 30 wineserver -k >/dev/null 2>&1
+  rm -rf "$WINEPREFIX"
+  timeout 300 wine wineboot -i >>"$work/wineboot.log" 2>&1 \
+    || { cat "$work/wineboot.log" >&2; fail "wineboot failed twice"; }
+fi
 timeout 120 wine "$exe" >"$work/wine.raw" 2>"$work/wine.err"
 wine_rc=$?
 tr -d '\r' <"$work/wine.raw" >"$work/wine.txt"
