@@ -106,7 +106,7 @@ board_has "" && [ "$(board_speed)" = "$speed_before" ] \
 run 1 on
 expect 0 "P01 OK" "" "1 on"
 await "P01 at the board" 10 board_has "P01"
-run 3 pulse 300
+run 3 pulse 300 --wait 5000
 expect 0 "P21 OK|P20 OK" "" "3 pulse 300"
 await "the pulse's P21 P20 at the board" 10 board_has "P01 P21 P20"
 echo "pulse of 300 ms: the board saw P20 $(last_spacing) ms after P21"
@@ -145,9 +145,9 @@ done
 if [ -z "$avr" ]; then
   # --- The board refuses: a pulse's off goes out at once ----------------------
   start_board "$board" "$link" --reply 'ERR\r\n'
-  run 4 on
+  run 4 on --wait 5000
   expect 1 "ERR" "" "4 on, answered ERR"
-  run 4 pulse 60000
+  run 4 pulse 60000 --wait 5000
   expect 1 "ERR|ERR" "" "4 pulse 60000, answered ERR"
   await "P31 P31 P30 at the board after ERR to the pulse's on" 10 board_has "P31 P31 P30"
 
@@ -161,7 +161,7 @@ if [ -z "$avr" ]; then
   start_board "$board" "$link"
   store_set "Comm Speed" 19200
   store_before=$(store_dump)
-  run 1 off
+  run 1 off --wait 5000
   expect 0 "P00 OK" "" "1 off at the stored speed"
   # The speed the command came at (closing the port restores the one before).
   command_speed=$(awk '$1 == "speed" { s = $2 } $1 ~ /^[0-9]+:/ { c = s } END { print c }' "$tmp/board.out")

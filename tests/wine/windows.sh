@@ -136,7 +136,8 @@ window_gone "Tarnwick - V1.0" || fail "the window stayed after Exit"
 
 # The uninstaller copies itself away and returns at once; the copy removes
 # the files.
-timeout 60 wine "$dir/Uninstall.exe" /S >"$tmp/uninstall.out" 2>&1 || fail "the uninstaller failed"
+timeout 60 wine "$dir/Uninstall.exe" /S >"$tmp/uninstall.out" 2>&1 \
+  || fail "the uninstaller failed (status $?): $(tr -d '\r' <"$tmp/uninstall.out")"
 await "the uninstaller to remove the program" 60 test ! -e "$dir/tarnwick.exe"
 await "the uninstaller to remove its folder" 30 test ! -e "$dir"
 await "the uninstaller to remove the Start-menu entry" 30 test ! -e "$menu"
