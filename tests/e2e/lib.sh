@@ -30,6 +30,10 @@ start_x() {
 # options of its own after that).
 start_board() {
   [ -z "$board_pid" ] || stop_board  # one board at a time, none left behind
+  # The shell truncates the file in the new process, some time after this one
+  # goes on: the last board's lines must not pass for the new one's path (the
+  # program would meet no link and open COM1's real device instead).
+  rm -f "$tmp/board.out"
   "$1" --link "$2" "${@:3}" >"$tmp/board.out" 2>&1 &
   board_pid=$!
   await "the board's device path" 10 test -s "$tmp/board.out"
