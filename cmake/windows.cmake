@@ -92,11 +92,12 @@ if(TARNWICK_TESTS)
   add_executable(test_persist ${tests}/persist/writelog_test.cpp)
   target_link_libraries(test_persist PRIVATE tarnwick_testmachine gtest_main)
 
-  # The serial control's rules: the settings-text table shared with Linux and
-  # the property model over a scripted device.
-  add_executable(test_serial_rules ${tests}/platform/settings_text_test.cpp ${tests}/platform/serial_model_test.cpp)
-  target_link_libraries(test_serial_rules PRIVATE tarnwick_program gtest_main)
-  target_include_directories(test_serial_rules PRIVATE ${tests})
+  # The portable layer's rules, the tests Linux runs too: the settings-text
+  # table, the serial property model over a scripted device, the GIF decoder.
+  add_executable(test_portable ${tests}/platform/settings_text_test.cpp
+                 ${tests}/platform/serial_model_test.cpp ${tests}/platform/gif_test.cpp)
+  target_link_libraries(test_portable PRIVATE tarnwick_program gtest_main)
+  target_include_directories(test_portable PRIVATE ${tests})
 
   # The serial control's reader over scripted device calls.
   add_executable(test_serial_reader ${tests}/wine/serial_reader_test.cpp)
@@ -112,13 +113,14 @@ if(TARNWICK_TESTS)
   target_link_options(access PRIVATE -municode)
   target_link_libraries(access PRIVATE advapi32)
 
-  set_target_properties(test_persist test_serial_rules test_serial_reader serial_line access PROPERTIES
+  set_target_properties(test_persist test_portable test_serial_reader serial_line access PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
   # The toolkit's windows and the clock, driven by window messages; and the
   # helper that takes the mouse capture from the running program.
   add_executable(test_win32 ${tests}/wine/win32_test.cpp)
   target_link_libraries(test_win32 PRIVATE tarnwick_program gtest_main)
+  target_include_directories(test_win32 PRIVATE ${tests})
   add_executable(take_capture ${tests}/wine/take_capture.cpp)
   target_link_options(take_capture PRIVATE -municode)
   set_target_properties(test_win32 take_capture PROPERTIES

@@ -4,9 +4,11 @@
 #include "platform/clock.h"
 #include "platform/controls.h"
 #include "platform/windows/toolkit_win32.h"
+#include "support/gif_maker.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -199,6 +201,50 @@ TEST_F(Win32Test, TimeStampFollowsRegionalSettingsAndFallsBackToNumbers) {
 
   EXPECT_EQ(dotted.substr(0, 11), "07.12.2026 ") << dotted;
   EXPECT_EQ(japanese, "2026-12-07 17:05:09");
+}
+
+// An LED's GIF as the image control draws it: its colours where it has
+// them, and what lies beneath where it is transparent.
+TEST_F(Win32Test, ImageDrawsGifColoursAndLeavesTransparentPartsAlone) {
+  testing_gif::Spec spec;
+  spec.screenWidth = spec.width = 8;
+  spec.screenHeight = spec.height = 8;
+  spec.global = {0xFF0000, 0x0000FF, 0x00FF00, 0};
+  spec.transparent = 2;
+  spec.minimum = 2;
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) spec.indices.push_back(x < 4 ? 2 : y < 4 ? 0 : 1);
+  }
+  const auto bytes = testing_gif::make(spec);
+  std::ofstream("led.gif", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+
+  platform::Image* image = form->addImage(nullptr, {60, 60, 300, 300});
+  image->loadPicture("led.gif");
+  form->show();
+  HWND window = handleOf(image);
+  RECT client;
+  GetClientRect(window, &client);
+  HDC screen = GetDC(window);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP canvas = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  ReleaseDC(window, screen);
+  const HGDIOBJ old = SelectObject(dc, canvas);
+  HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
+  FillRect(dc, &client, magenta);
+  SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+
+  const int dpi = static_cast<int>(GetDpiForSystem());
+  const auto at = [&](int x, int y) { return GetPixel(dc, MulDiv(2 * x + 1, dpi, 192), MulDiv(2 * y + 1, dpi, 192)); };
+  EXPECT_EQ(at(1, 1), RGB(255, 0, 255));
+  EXPECT_EQ(at(2, 6), RGB(255, 0, 255));
+  EXPECT_EQ(at(5, 1), RGB(255, 0, 0));
+  EXPECT_EQ(at(6, 6), RGB(0, 0, 255));
+
+  SelectObject(dc, old);
+  DeleteObject(canvas);
+  DeleteObject(magenta);
+  DeleteDC(dc);
 }
 
 }  // namespace

@@ -1,45 +1,83 @@
 #include "platform/windows/picture_win32.h"
 
 #include "platform/fault.h"
+#include "platform/portable/gif.h"
 
-#include <ole2.h>
-#include <olectl.h>
-
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace platform::win {
 
-Picture::Picture(IPicture* picture) : picture_(picture) {
-  picture_->get_Width(&himetricWidth_);
-  picture_->get_Height(&himetricHeight_);
-  short type = PICTYPE_UNINITIALIZED;
-  OLE_HANDLE handle = 0;
-  BITMAP bitmap{};
-  if (SUCCEEDED(picture_->get_Type(&type)) && type == PICTYPE_BITMAP &&
-      SUCCEEDED(picture_->get_Handle(&handle)) &&
-      GetObjectW(reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(handle)), sizeof bitmap,
-                 &bitmap)) {
-    width_ = bitmap.bmWidth;
-    height_ = bitmap.bmHeight;
-  } else {  // 2540 HIMETRIC to the inch, at 96 pixels to the inch
-    width_ = MulDiv(himetricWidth_, 96, 2540);
-    height_ = MulDiv(himetricHeight_, 96, 2540);
+Picture::Picture(const gif::Image& image) : width_(image.width), height_(image.height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width_;
+  info.bmiHeader.biHeight = -height_;  // top row first, as decoded
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  colour_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!colour_ || !bits) raise(7, "Out of memory");
+  auto* out = static_cast<std::uint32_t*>(bits);
+  for (size_t i = 0; i < image.pixels.size(); ++i)  // 0x00RRGGBB is the DIB's own order
+    out[i] = (image.pixels[i] >> 24) ? image.pixels[i] & 0xFFFFFF : 0;
+  GdiFlush();
+  if (!image.transparent) return;
+
+  // Rows of a monochrome bitmap are padded to 16 bits.
+  const size_t stride = (static_cast<size_t>(width_) + 15) / 16 * 2;
+  std::vector<unsigned char> mask(stride * static_cast<size_t>(height_), 0);
+  for (int y = 0; y < height_; ++y) {
+    for (int x = 0; x < width_; ++x) {
+      if ((image.pixels[static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)] >> 24) == 0)
+        mask[static_cast<size_t>(y) * stride + static_cast<size_t>(x) / 8] |=
+            static_cast<unsigned char>(0x80 >> (x % 8));
+    }
+  }
+  mask_ = CreateBitmap(width_, height_, 1, 1, mask.data());
+  if (!mask_) {
+    DeleteObject(colour_);
+    raise(7, "Out of memory");
   }
 }
 
-Picture::~Picture() { picture_->Release(); }
+Picture::~Picture() {
+  DeleteObject(colour_);
+  if (mask_) DeleteObject(mask_);
+}
 
 void Picture::draw(HDC dc, int x, int y, int cx, int cy) const {
-  // The source rectangle runs bottom-up in HIMETRIC.
-  picture_->Render(dc, x, y, cx, cy, 0, himetricHeight_, himetricWidth_, -himetricHeight_,
-                   nullptr);
+  HDC source = CreateCompatibleDC(dc);
+  if (!source) return;
+  const int oldMode = SetStretchBltMode(dc, COLORONCOLOR);
+  HGDIOBJ old = nullptr;
+  if (mask_) {
+    // Where the mask is white the screen stays (AND with white), elsewhere it
+    // goes black; the colours, black where transparent, are then ORed in.
+    const COLORREF oldBack = SetBkColor(dc, RGB(255, 255, 255));
+    const COLORREF oldText = SetTextColor(dc, RGB(0, 0, 0));
+    old = SelectObject(source, mask_);
+    StretchBlt(dc, x, y, cx, cy, source, 0, 0, width_, height_, SRCAND);
+    SelectObject(source, colour_);
+    StretchBlt(dc, x, y, cx, cy, source, 0, 0, width_, height_, SRCPAINT);
+    SetBkColor(dc, oldBack);
+    SetTextColor(dc, oldText);
+  } else {
+    old = SelectObject(source, colour_);
+    StretchBlt(dc, x, y, cx, cy, source, 0, 0, width_, height_, SRCCOPY);
+  }
+  SelectObject(source, old);
+  SetStretchBltMode(dc, oldMode);
+  DeleteDC(source);
 }
 
 namespace {
 
 // The file's bytes, or nothing when it cannot be read.
-bool readFile(const std::wstring& path, std::vector<char>& bytes) {
+bool readFile(const std::wstring& path, std::vector<unsigned char>& bytes) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -53,25 +91,6 @@ bool readFile(const std::wstring& path, std::vector<char>& bytes) {
   }
   CloseHandle(file);
   return ok;
-}
-
-IPicture* decode(const std::vector<char>& bytes) {
-  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-  if (!memory) return nullptr;
-  if (void* data = GlobalLock(memory)) {
-    CopyMemory(data, bytes.data(), bytes.size());
-    GlobalUnlock(memory);
-  }
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
-    GlobalFree(memory);
-    return nullptr;
-  }
-  IPicture* picture = nullptr;
-  const HRESULT result = OleLoadPicture(stream, static_cast<LONG>(bytes.size()), FALSE,
-                                        IID_IPicture, reinterpret_cast<void**>(&picture));
-  stream->Release();
-  return SUCCEEDED(result) ? picture : nullptr;
 }
 
 struct Decoded {
@@ -98,12 +117,12 @@ std::shared_ptr<const Picture> loadPictureFile(const std::wstring& path) {
       CompareFileTime(&hit->second.written, &info.ftLastWriteTime) == 0)
     return hit->second.picture;
 
-  std::vector<char> bytes;
-  IPicture* picture = nullptr;
+  std::vector<unsigned char> bytes;
+  std::optional<gif::Image> image;
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && readFile(path, bytes))
-    picture = decode(bytes);
-  if (!picture) raise(faults::kInvalidPicture, "Invalid picture");
-  auto shared = std::make_shared<const Picture>(picture);
+    image = gif::decode(bytes);
+  if (!image) raise(faults::kInvalidPicture, "Invalid picture");
+  auto shared = std::make_shared<const Picture>(*image);
   cache[key] = Decoded{info.ftLastWriteTime, size, shared};
   return shared;
 }

@@ -3,7 +3,6 @@
 #include "platform/windows/toolkit_win32.h"
 
 #include <commctrl.h>
-#include <objbase.h>
 
 #include <cstdio>
 #include <exception>
@@ -11,9 +10,6 @@
 namespace platform {
 
 int runProgram(int /*argc*/, char** /*argv*/, void (*start)()) {
-  // The picture decoder is a COM object; this thread is the user interface's.
-  // Left initialised to the end: decoded pictures live as long as the program.
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   win::installToolkit();

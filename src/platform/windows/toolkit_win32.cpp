@@ -514,6 +514,12 @@ LRESULT CALLBACK imageProc(HWND window, UINT message, WPARAM w, LPARAM l) {
     EndPaint(window, &paint);
     return 0;
   }
+  if (message == WM_PRINTCLIENT) {  // PrintWindow, and a drag image
+    RECT all{};
+    GetClientRect(window, &all);
+    if (WinControl* control = controlOf(window)) control->paint(reinterpret_cast<HDC>(w), all);
+    return 0;
+  }
   return DefWindowProcW(window, message, w, l);
 }
 

@@ -1,0 +1,128 @@
+// The GIF decoder the Windows LEDs use, against files made to order: every
+// LZW path (growing codes, a full table with and without a clear code, codes
+// naming the entry being made), interlaced rows, local colours, transparency,
+// a frame smaller than the screen; and what it must refuse or survive. Built
+// for Linux and, with mingw-w64, for Windows (run under Wine).
+
+#include "platform/portable/gif.h"
+#include "support/gif_maker.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using testing_gif::Spec;
+
+std::vector<std::uint32_t> greys(unsigned n) {
+  std::vector<std::uint32_t> v(n);
+  for (unsigned i = 0; i < n; ++i) v[i] = (i * 0x010101u) ^ 0x804020u;
+  return v;
+}
+
+Spec noiseSpec(bool clearWhenFull) {
+  Spec s;
+  s.screenWidth = s.width = 97;
+  s.screenHeight = s.height = 61;
+  s.global = greys(256);
+  s.indices = testing_gif::noise(97 * 61, 256);
+  s.clearWhenFull = clearWhenFull;
+  return s;
+}
+
+Spec framedSpec() {
+  Spec s;
+  s.screenWidth = 16, s.screenHeight = 20, s.global = {0xFF0000, 0x00FF00};
+  s.left = 3, s.top = 2, s.width = 9, s.height = 13;
+  s.local = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
+  s.interlaced = true, s.transparent = 2;
+  s.indices = testing_gif::noise(9 * 13, 4);
+  s.minimum = 2;
+  return s;
+}
+
+struct Case {
+  std::string name;
+  Spec spec;
+};
+
+std::vector<Case> cases() {
+  Spec run;
+  run.screenWidth = run.screenHeight = run.width = run.height = 40;
+  run.global = {0, 0xFFFFFF};
+  run.indices.assign(1600, 1);
+  run.minimum = 2;
+  Spec unsized = framedSpec();
+  unsized.screenWidth = unsized.screenHeight = 0;
+  unsized.interlaced = false;
+  return {{"FullTableKeptToTheEnd", noiseSpec(false)},
+          {"FullTableCleared", noiseSpec(true)},
+          {"OneColourRunNamesTheEntryBeingMade", run},
+          {"InterlacedLocalColoursTransparentFrame", framedSpec()},
+          {"ScreenOfNoughtTakesTheImage", unsized}};
+}
+
+TEST(Gif, DecodesWhatViewersShow) {
+  for (const Case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    const auto bytes = testing_gif::make(c.spec);
+    const auto image = platform::gif::decode(bytes);
+    ASSERT_TRUE(image);
+    const auto want = testing_gif::expected(c.spec);
+    EXPECT_EQ(image->width * image->height, static_cast<int>(want.size()));
+    EXPECT_EQ(image->pixels, want);
+    EXPECT_EQ(image->transparent, c.spec.transparent >= 0 || c.spec.left > 0);
+  }
+}
+
+TEST(Gif, RefusesWhatIsNoPicture) {
+  const auto good = testing_gif::make(framedSpec());
+  const auto refused = [](std::vector<unsigned char> bytes) { return !platform::gif::decode(bytes); };
+  EXPECT_TRUE(refused({'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e', '\n'}));
+  EXPECT_TRUE(refused({}));
+  // Cut anywhere before the image data: no image to show.
+  const size_t dataStarts = 13 + 3 * 2 + 8 + 10 + 3 * 4 + 1;
+  for (size_t n = 0; n < dataStarts; ++n) EXPECT_TRUE(refused({good.begin(), good.begin() + static_cast<long>(n)})) << n;
+  // A trailer and no image.
+  EXPECT_TRUE(refused({'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B}));
+  // A header that claims 65535 x 65535 pixels in a few bytes.
+  auto huge = good;
+  huge[6] = huge[7] = huge[8] = huge[9] = 0xFF;
+  EXPECT_TRUE(refused(huge));
+  // LZW codes wider than a GIF has.
+  auto wide = good;
+  wide[dataStarts - 1] = 12;
+  EXPECT_TRUE(refused(wide));
+}
+
+// Image data cut short shows what it holds; the rest stays transparent.
+TEST(Gif, ShortImageDataShowsItsFirstRows) {
+  const Spec spec = noiseSpec(false);
+  const auto whole = testing_gif::make(spec);
+  const std::vector<unsigned char> cut(whole.begin(), whole.begin() + static_cast<long>(whole.size() / 2));
+  const auto image = platform::gif::decode(cut);
+  ASSERT_TRUE(image);
+  const auto want = testing_gif::expected(spec);
+  EXPECT_TRUE(std::equal(want.begin(), want.begin() + spec.width, image->pixels.begin()));
+  EXPECT_EQ(image->pixels.back(), 0u);
+  EXPECT_TRUE(image->transparent);
+}
+
+// Whatever a damaged file holds, decoding stays within its buffers (the
+// sanitizer build checks every access).
+TEST(Gif, SurvivesEveryDamagedByte) {
+  for (const Spec& spec : {framedSpec(), noiseSpec(true)}) {
+    const auto good = testing_gif::make(spec);
+    const size_t last = std::min<size_t>(good.size(), 400);
+    for (size_t at = 6; at < last; ++at) {
+      for (const int value : {0x00, 0x01, 0x7F, 0xFF}) {
+        auto bad = good;
+        bad[at] = static_cast<unsigned char>(value);
+        (void)platform::gif::decode(bad);
+      }
+    }
+  }
+}
+
+}  // namespace
