@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace platform::gif {
 
@@ -114,12 +115,11 @@ void unpack(const std::vector<unsigned char>& data, unsigned minimum, Put put) {
 }  // namespace
 
 std::optional<Image> decode(std::span<const unsigned char> bytes) {
-  Reader in{bytes};
-  unsigned char signature[6];
-  for (unsigned char& c : signature) c = static_cast<unsigned char>(in.byte());
-  const std::span<const unsigned char> seen(signature);
-  const auto is = [&](const char* text) { return std::equal(seen.begin(), seen.end(), text); };
-  if (in.shortOf || !(is("GIF87a") || is("GIF89a"))) return std::nullopt;
+  const auto is = [&](std::string_view signature) {
+    return bytes.size() >= signature.size() && std::equal(signature.begin(), signature.end(), bytes.begin());
+  };
+  if (!is("GIF87a") && !is("GIF89a")) return std::nullopt;
+  Reader in{bytes, 6};
 
   // The logical screen and its colours.
   const unsigned screenWidth = in.word(), screenHeight = in.word(), screenPacked = in.byte();
