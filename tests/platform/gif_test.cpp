@@ -13,7 +13,7 @@
 
 namespace {
 
-using testing_gif::Spec;
+using testing_gif::Design;
 
 std::vector<std::uint32_t> greys(unsigned n) {
   std::vector<std::uint32_t> v(n);
@@ -21,8 +21,8 @@ std::vector<std::uint32_t> greys(unsigned n) {
   return v;
 }
 
-Spec noiseSpec(bool clearWhenFull) {
-  Spec s;
+Design noiseDesign(bool clearWhenFull) {
+  Design s;
   s.screenWidth = s.width = 97;
   s.screenHeight = s.height = 61;
   s.global = greys(256);
@@ -31,8 +31,8 @@ Spec noiseSpec(bool clearWhenFull) {
   return s;
 }
 
-Spec framedSpec() {
-  Spec s;
+Design framedDesign() {
+  Design s;
   s.screenWidth = 16, s.screenHeight = 20, s.global = {0xFF0000, 0x00FF00};
   s.left = 3, s.top = 2, s.width = 9, s.height = 13;
   s.local = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
@@ -44,40 +44,40 @@ Spec framedSpec() {
 
 struct Case {
   std::string name;
-  Spec spec;
+  Design design;
 };
 
 std::vector<Case> cases() {
-  Spec run;
+  Design run;
   run.screenWidth = run.screenHeight = run.width = run.height = 40;
   run.global = {0, 0xFFFFFF};
   run.indices.assign(1600, 1);
   run.minimum = 2;
-  Spec unsized = framedSpec();
+  Design unsized = framedDesign();
   unsized.screenWidth = unsized.screenHeight = 0;
   unsized.interlaced = false;
-  return {{"FullTableKeptToTheEnd", noiseSpec(false)},
-          {"FullTableCleared", noiseSpec(true)},
+  return {{"FullTableKeptToTheEnd", noiseDesign(false)},
+          {"FullTableCleared", noiseDesign(true)},
           {"OneColourRunNamesTheEntryBeingMade", run},
-          {"InterlacedLocalColoursTransparentFrame", framedSpec()},
+          {"InterlacedLocalColoursTransparentFrame", framedDesign()},
           {"ScreenOfNoughtTakesTheImage", unsized}};
 }
 
 TEST(Gif, DecodesWhatViewersShow) {
   for (const Case& c : cases()) {
     SCOPED_TRACE(c.name);
-    const auto bytes = testing_gif::make(c.spec);
+    const auto bytes = testing_gif::make(c.design);
     const auto image = platform::gif::decode(bytes);
     ASSERT_TRUE(image);
-    const auto want = testing_gif::expected(c.spec);
+    const auto want = testing_gif::expected(c.design);
     EXPECT_EQ(image->width * image->height, static_cast<int>(want.size()));
     EXPECT_EQ(image->pixels, want);
-    EXPECT_EQ(image->transparent, c.spec.transparent >= 0 || c.spec.left > 0);
+    EXPECT_EQ(image->transparent, c.design.transparent >= 0 || c.design.left > 0);
   }
 }
 
 TEST(Gif, RefusesWhatIsNoPicture) {
-  const auto good = testing_gif::make(framedSpec());
+  const auto good = testing_gif::make(framedDesign());
   const auto refused = [](std::vector<unsigned char> bytes) { return !platform::gif::decode(bytes); };
   EXPECT_TRUE(refused({'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e', '\n'}));
   EXPECT_TRUE(refused({}));
@@ -98,13 +98,13 @@ TEST(Gif, RefusesWhatIsNoPicture) {
 
 // Image data cut short shows what it holds; the rest stays transparent.
 TEST(Gif, ShortImageDataShowsItsFirstRows) {
-  const Spec spec = noiseSpec(false);
-  const auto whole = testing_gif::make(spec);
+  const Design design = noiseDesign(false);
+  const auto whole = testing_gif::make(design);
   const std::vector<unsigned char> cut(whole.begin(), whole.begin() + static_cast<long>(whole.size() / 2));
   const auto image = platform::gif::decode(cut);
   ASSERT_TRUE(image);
-  const auto want = testing_gif::expected(spec);
-  EXPECT_TRUE(std::equal(want.begin(), want.begin() + spec.width, image->pixels.begin()));
+  const auto want = testing_gif::expected(design);
+  EXPECT_TRUE(std::equal(want.begin(), want.begin() + design.width, image->pixels.begin()));
   EXPECT_EQ(image->pixels.back(), 0u);
   EXPECT_TRUE(image->transparent);
 }
@@ -112,8 +112,8 @@ TEST(Gif, ShortImageDataShowsItsFirstRows) {
 // Whatever a damaged file holds, decoding stays within its buffers (the
 // sanitizer build checks every access).
 TEST(Gif, SurvivesEveryDamagedByte) {
-  for (const Spec& spec : {framedSpec(), noiseSpec(true)}) {
-    const auto good = testing_gif::make(spec);
+  for (const Design& design : {framedDesign(), noiseDesign(true)}) {
+    const auto good = testing_gif::make(design);
     const size_t last = std::min<size_t>(good.size(), 400);
     for (size_t at = 6; at < last; ++at) {
       for (const int value : {0x00, 0x01, 0x7F, 0xFF}) {

@@ -11,7 +11,7 @@
 
 namespace testing_gif {
 
-struct Spec {
+struct Design {
   int screenWidth = 0, screenHeight = 0;
   std::vector<std::uint32_t> global;  // 0xRRGGBB, 2 to 256 of them (a power of two)
   int left = 0, top = 0, width = 0, height = 0;
@@ -29,7 +29,7 @@ inline unsigned tableBits(std::size_t colours) {
   return bits;
 }
 
-inline std::vector<unsigned char> make(const Spec& s) {
+inline std::vector<unsigned char> make(const Design& s) {
   std::vector<unsigned char> out{'G', 'I', 'F', '8', '9', 'a'};
   const auto word = [&](int v) {
     out.push_back(static_cast<unsigned char>(v & 0xFF));
@@ -114,7 +114,7 @@ inline std::vector<unsigned char> make(const Spec& s) {
 
 // 0xAARRGGBB over the screen, the image's transparent colour and what the
 // image does not cover as 0.
-inline std::vector<std::uint32_t> expected(const Spec& s) {
+inline std::vector<std::uint32_t> expected(const Design& s) {
   const int w = s.screenWidth ? s.screenWidth : s.left + s.width;
   const int h = s.screenHeight ? s.screenHeight : s.top + s.height;
   std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w * h), 0);

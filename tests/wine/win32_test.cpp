@@ -206,16 +206,16 @@ TEST_F(Win32Test, TimeStampFollowsRegionalSettingsAndFallsBackToNumbers) {
 // An LED's GIF as the image control draws it: its colours where it has
 // them, and what lies beneath where it is transparent.
 TEST_F(Win32Test, ImageDrawsGifColoursAndLeavesTransparentPartsAlone) {
-  testing_gif::Spec spec;
-  spec.screenWidth = spec.width = 8;
-  spec.screenHeight = spec.height = 8;
-  spec.global = {0xFF0000, 0x0000FF, 0x00FF00, 0};
-  spec.transparent = 2;
-  spec.minimum = 2;
+  testing_gif::Design design;
+  design.screenWidth = design.width = 8;
+  design.screenHeight = design.height = 8;
+  design.global = {0xFF0000, 0x0000FF, 0x00FF00, 0};
+  design.transparent = 2;
+  design.minimum = 2;
   for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 8; ++x) spec.indices.push_back(x < 4 ? 2 : y < 4 ? 0 : 1);
+    for (int x = 0; x < 8; ++x) design.indices.push_back(x < 4 ? 2 : y < 4 ? 0 : 1);
   }
-  const auto bytes = testing_gif::make(spec);
+  const auto bytes = testing_gif::make(design);
   std::ofstream("led.gif", std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 
