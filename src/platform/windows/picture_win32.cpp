@@ -20,7 +20,10 @@ Picture::Picture(const gif::Image& image) : width_(image.width), height_(image.h
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   colour_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!colour_ || !bits) raise(7, "Out of memory");
+  if (!colour_ || !bits) {
+    if (colour_) DeleteObject(colour_);
+    raise(7, "Out of memory");
+  }
   auto* out = static_cast<std::uint32_t*>(bits);
   for (size_t i = 0; i < image.pixels.size(); ++i)  // 0x00RRGGBB is the DIB's own order
     out[i] = (image.pixels[i] >> 24) ? image.pixels[i] & 0xFFFFFF : 0;
@@ -30,12 +33,10 @@ Picture::Picture(const gif::Image& image) : width_(image.width), height_(image.h
   // Rows of a monochrome bitmap are padded to 16 bits.
   const size_t stride = (static_cast<size_t>(width_) + 15) / 16 * 2;
   std::vector<unsigned char> mask(stride * static_cast<size_t>(height_), 0);
-  for (int y = 0; y < height_; ++y) {
-    for (int x = 0; x < width_; ++x) {
-      if ((image.pixels[static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)] >> 24) == 0)
-        mask[static_cast<size_t>(y) * stride + static_cast<size_t>(x) / 8] |=
-            static_cast<unsigned char>(0x80 >> (x % 8));
-    }
+  const auto width = static_cast<size_t>(width_);
+  for (size_t i = 0; i < image.pixels.size(); ++i) {
+    const size_t y = i / width, x = i % width;
+    if ((image.pixels[i] >> 24) == 0) mask[y * stride + x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
   }
   mask_ = CreateBitmap(width_, height_, 1, 1, mask.data());
   if (!mask_) {
