@@ -157,6 +157,74 @@ TEST_F(Win32Test, WhatIsSetWhileHiddenIsWhatTheWindowsShow) {
   EXPECT_EQ(textOf(handleOf(mode)), L"Momentary");
 }
 
+// Each child window of `parent`, topmost first, its own children after it:
+// class and text.
+std::vector<std::wstring> stacking(HWND parent) {
+  std::vector<std::wstring> out;
+  for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t kind[32] = {};
+    GetClassNameW(child, kind, 32);
+    out.push_back(std::wstring(kind) + L":" + textOf(child));
+    for (const std::wstring& inner : stacking(child)) out.push_back(L"  " + inner);
+  }
+  return out;
+}
+
+struct MainLike {
+  platform::CommandButton* port;
+  platform::CommandButton* init;
+  platform::CommandButton* exit;
+  platform::ListBox* log;
+};
+
+// The main window's layout, in the order the program adds it: "Initialize
+// MCU" in the compact view's last row, the message log below it.
+MainLike addMainLike(platform::Form& form, int height) {
+  MainLike m{};
+  m.init = form.addCommandButton(nullptr, {2040, 2520, 1335, 375}, "Initialize MCU");
+  platform::Frame* logFrame = form.addFrame(nullptr, {120, 2880, 5175, 3015}, "Message Log");
+  m.log = form.addListBox(logFrame, {120, 240, 4935, 2595});
+  m.exit = form.addCommandButton(nullptr, {3960, 2160, 1335, 375}, "Exit");
+  platform::Frame* ports = form.addFrame(nullptr, {120, 0, 5175, 2055}, "Ports");
+  m.port = form.addCommandButton(ports, {240, 1080, 855, 735}, "OFF");
+  form.setTabOrder({m.port, m.init, m.exit, m.log});
+  form.setWidth(5565);
+  form.setHeight(height);
+  m.log->addItem("first");
+  m.log->addItem("second");
+  return m;
+}
+
+// What the compact view hides costs no windows until it would show; then it
+// shows what was set meanwhile, stacked and in the tab order as in a window
+// that showed it from the start.
+TEST_F(Win32Test, WhatIsOutOfSightGetsItsWindowsWhenItWouldShow) {
+  const MainLike compact = addMainLike(*form, 3165);
+  compact.init->setVisible(false);
+  form->show();
+  HWND window = platform::win::windowOf(form.get());
+  EXPECT_EQ(stacking(window), (std::vector<std::wstring>{L"Button:Exit", L"Button:Ports", L"  Button:OFF"}));
+
+  form->setHeight(6495);
+  compact.init->setVisible(true);
+  std::unique_ptr<platform::Form> whole = platform::toolkit().newForm();
+  addMainLike(*whole, 6495);
+  whole->show();
+  EXPECT_EQ(stacking(window), stacking(platform::win::windowOf(whole.get())));
+  ASSERT_EQ(SendMessageW(handleOf(compact.log), LB_GETCOUNT, 0, 0), 2);
+  wchar_t row[32] = {};
+  SendMessageW(handleOf(compact.log), LB_GETTEXT, 1, reinterpret_cast<LPARAM>(row));
+  EXPECT_STREQ(row, L"second");
+
+  form->show();
+  form->setFocus(compact.port);
+  for (platform::Control* next : std::vector<platform::Control*>{compact.init, compact.exit, compact.log}) {
+    PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 1);
+    runQueued();
+    EXPECT_EQ(GetFocus(), handleOf(next));
+  }
+}
+
 // Long message-log lines ("... not sent: <reason>", a board's long reply) can
 // be scrolled into view sideways.
 TEST_F(Win32Test, ListScrollsSidewaysToLongestLine) {

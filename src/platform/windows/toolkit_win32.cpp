@@ -75,6 +75,7 @@ int textWidth(HFONT font, const std::wstring& text) {
 
 class WinForm;
 void realiseForm(WinForm* form);
+void realiseInSight(WinForm* form);
 
 // How a control's window is made: kept until its form first shows, as a
 // hidden form needs no windows (the configuration dialog, at start-up).
@@ -99,6 +100,9 @@ class WinControl {
   WinForm* form() const { return form_; }
   // Makes the window from the recipe and the properties held so far.
   virtual void realise() = 0;
+  // Whether its window would show in the form's client area now: shown, in a
+  // frame that has its window, and at least partly inside the area.
+  virtual bool inSight(const RECT& client) const = 0;
   // A notification (WM_COMMAND) from the control's window.
   virtual void command(WORD /*code*/) {}
   virtual void paint(HDC /*dc*/, const RECT& /*area*/) {}
@@ -148,15 +152,38 @@ class Wrapper : public Interface, public WinControl {
     created();
   }
 
+  bool inSight(const RECT& client) const override {
+    if (!visible_) return false;
+    const auto* frame = dynamic_cast<const WinControl*>(recipe_.parent);
+    if (frame && !frame->handle()) return false;
+    HWND host = recipe_.host(form_, recipe_.parent);
+    if (!host) return false;
+    RECT at{recipe_.place.left, recipe_.place.top, recipe_.place.left + recipe_.place.right,
+            recipe_.place.top + recipe_.place.bottom};
+    HWND formWindow = GetAncestor(host, GA_ROOT);
+    if (host != formWindow) {
+      // Inside a frame: the part of it the frame shows, where the form shows it.
+      RECT box;
+      if (!(GetWindowLongW(host, GWL_STYLE) & WS_VISIBLE) || !GetClientRect(host, &box) ||
+          !IntersectRect(&at, &at, &box))
+        return false;
+      MapWindowPoints(host, formWindow, reinterpret_cast<POINT*>(&at), 2);
+    }
+    RECT both;
+    return IntersectRect(&both, &at, &client) != FALSE;
+  }
+
   void setVisible(bool visible) override {
     if (!window_) {
       visible_ = visible;
+      if (visible) realiseInSight(form_);  // it may show now
       return;
     }
     HWND focus = GetFocus();
     const bool hadFocus = !visible && focus && (focus == window_ || IsChild(window_, focus));
     ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE);
     if (hadFocus) passFocusOn(window_);
+    if (visible) realiseInSight(form_);  // a frame's controls may show now
   }
   bool visible() const override {
     if (!window_) return visible_;
@@ -603,12 +630,56 @@ class WinForm : public FormBase {
       widthTwips_ = twips(made.right - made.left);
       heightTwips_ = twips(made.bottom - made.top);
     }
-    for (const auto& control : controls_) dynamic_cast<WinControl&>(*control).realise();
-    tabOrder_.clear();
-    for (const Control* control : tabControls_) {
-      if (HWND window = handleOf(control)) tabOrder_.push_back(window);
-    }
+    realiseInSight();
     if (focusControl_) focus_ = handleOf(focusControl_);
+  }
+
+  // Makes the windows of the controls that now show, in the order they were
+  // added: the rest wait until the form grows or they are shown, so a part
+  // of the form out of sight (the message log below the compact window)
+  // costs no windows at start-up. `all`: every control, shown or not.
+  void realiseInSight(bool all = false) {
+    if (!window_) return;
+    RECT client;
+    GetClientRect(window_, &client);
+    bool made = false;
+    for (const auto& control : controls_) {
+      auto& own = dynamic_cast<WinControl&>(*control);
+      if (own.handle() || !(all || own.inSight(client))) continue;
+      own.realise();
+      if (realisedOnce_) placeLate(&own);  // the first pass makes them in order
+      made = true;
+    }
+    realisedOnce_ = true;
+    if (made) fillTabOrder();
+  }
+
+  // Where a control's window made late goes among its siblings: where it
+  // would be had all been made at once, in the order the controls were
+  // added. The system puts a new child window at one end; which end tells
+  // the order.
+  void placeLate(const WinControl* late) const {
+    HWND window = late->handle();
+    HWND parent = GetParent(window);
+    const bool newestOnTop = GetWindow(window, GW_HWNDPREV) == nullptr;
+    HWND before = nullptr;  // the nearest sibling added before it, with a window
+    HWND after = nullptr;   // the nearest one added after it
+    bool seen = false;
+    for (const auto& control : controls_) {
+      const auto& own = dynamic_cast<const WinControl&>(*control);
+      if (&own == late) {
+        seen = true;
+        continue;
+      }
+      if (!own.handle() || GetParent(own.handle()) != parent) continue;
+      if (!seen) before = own.handle();
+      else if (!after) after = own.handle();
+    }
+    // SetWindowPos puts a window just below the one it names.
+    HWND above = newestOnTop ? after : before;
+    if (GetWindow(window, GW_HWNDPREV) == above) return;
+    SetWindowPos(window, above ? above : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
   }
 
   void setCaption(const std::string& caption) override {
@@ -630,6 +701,7 @@ class WinForm : public FormBase {
       SetWindowPos(window_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     widthTwips_ = twips(width);
     heightTwips_ = twips(height);
+    realiseInSight();
   }
 
   void show() override {
@@ -694,11 +766,7 @@ class WinForm : public FormBase {
 
   void setTabOrder(const std::vector<Control*>& order) override {
     tabControls_ = order;
-    if (!window_) return;
-    tabOrder_.clear();
-    for (const Control* control : order) {
-      if (HWND window = handleOf(control)) tabOrder_.push_back(window);
-    }
+    fillTabOrder();
   }
 
   void setFocus(Control* control) override {
@@ -773,10 +841,20 @@ class WinForm : public FormBase {
   int px(int twips) const { return MulDiv(twips, static_cast<int>(dpi_), 1440); }
   int twips(int pixels) const { return MulDiv(pixels, 1440, static_cast<int>(dpi_)); }
 
+  // The tab order's windows: those of its controls that have one so far.
+  void fillTabOrder() {
+    if (!window_) return;
+    tabOrder_.clear();
+    for (const Control* control : tabControls_) {
+      if (HWND window = handleOf(control)) tabOrder_.push_back(window);
+    }
+  }
+
   void applyOuterSize() override {
     if (!window_) return;
     SetWindowPos(window_, nullptr, 0, 0, std::max(px(widthTwips_), 0),
                  std::max(px(heightTwips_), 0), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    realiseInSight();
   }
 
   // A control's window, made with its form's; one of another form stays as it is.
@@ -805,9 +883,11 @@ class WinForm : public FormBase {
   Control* focusControl_ = nullptr;  // set before the window existed
   HWND focus_ = nullptr;
   int nextId_ = 100;
+  bool realisedOnce_ = false;  // windows made after that are placed among their siblings
 };
 
 void realiseForm(WinForm* form) { form->realise(); }
+void realiseInSight(WinForm* form) { form->realiseInSight(); }
 
 WinForm* formOf(HWND window) {
   if (!window || GetClassWord(window, GCW_ATOM) != gFormAtom) return nullptr;
@@ -903,6 +983,7 @@ HWND handleOf(const Control* control) {
   const auto* own = dynamic_cast<const WinControl*>(control);
   if (!own) return nullptr;
   realiseForm(own->form());
+  if (!own->handle()) own->form()->realiseInSight(true);
   return own->handle();
 }
 
