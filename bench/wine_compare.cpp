@@ -222,6 +222,12 @@ int main(int argc, char** argv) {
       if (r >= 0) startup[k].push_back(run.startupMs);
     }
   }
+  // Every run on stderr, in order, so the spread can be looked at.
+  for (int k = 0; k < 2; ++k) {
+    std::fprintf(stderr, "start-up %s:", k == 0 ? "tarnwick.exe" : "baseline");
+    for (const double ms : startup[k]) std::fprintf(stderr, " %.1f", ms);
+    std::fprintf(stderr, "\n");
+  }
   const double a = median(startup[0]), b = median(startup[1]);
   std::printf("## Start-up under Wine (%d runs each, alternating, wineserver running)\n\n", o.runs);
   std::printf("| figure | tarnwick.exe | baseline | ratio | goal |\n|---|---|---|---|---|\n");
