@@ -77,8 +77,9 @@ class WinForm;
 void realiseForm(WinForm* form);
 void realiseInSight(WinForm* form);
 
-// How a control's window is made: kept until its form first shows, as a
-// hidden form needs no windows (the configuration dialog, at start-up).
+// How a control's window is made: kept until the control would first show, as
+// a hidden form or an unseen part of one needs no windows (the configuration
+// dialog and the message log, at start-up).
 struct Recipe {
   const wchar_t* kind;
   DWORD style;
@@ -585,9 +586,10 @@ void registerClasses() {
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-// A form makes its window and its controls' windows when it is first shown
-// (or a test asks for a window), as Qt does: a hidden form costs no windows.
-// Until then it and its controls hold what the program set.
+// A form makes its window when it is first shown (or a test asks for a
+// window), and a control's window when the control would first show, as Qt
+// does: a hidden form, or a hidden or unseen control, costs no windows. Until
+// then they hold what the program set.
 class WinForm : public FormBase {
  public:
   WinForm() {
