@@ -60,6 +60,10 @@ std::vector<std::string> UsageLines();
 // The commands the request sends, in order.
 std::vector<std::string> CommandsFor(const SwitchRequest& request);
 
+// Configures the serial control for the line as the window does (the port is
+// not opened); raises the first property the control refuses.
+void SetUpLine(platform::SerialControl& comm, const LineSettings& line);
+
 // Reads the line settings from the settings store, which it neither writes nor
 // adds to.
 LineSettings ReadLineSettings();

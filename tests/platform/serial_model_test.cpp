@@ -19,7 +19,7 @@ namespace {
 
 class ScriptedDevice final : public platform::SerialModel {
  public:
-  ScriptedDevice() : SerialModel(platform::kDcbRules) {}
+  explicit ScriptedDevice(const platform::LineRules& rules = platform::kDcbRules) : SerialModel(rules) {}
 
   // The driver's answer to a line: "" takes it, anything else is its refusal.
   std::function<std::string(const LineState&)> driver = [](const LineState&) { return std::string(); };
@@ -63,29 +63,36 @@ std::string refuseSevenDataBits(const LineState& s) {
   return s.line.dataBits == 7 ? "The parameter is incorrect. (87)" : "";
 }
 
-TEST(SerialModel, LineRefusedOnlyAtOpeningOpensWithTheSettingsItHad) {
-  for (const bool openedBefore : {false, true}) {
-    ScriptedDevice serial;
-    serial.driver = refuseSevenDataBits;
-    if (openedBefore) {
-      serial.setSettings("4800,N,8,2");
+// Opening with the settings an earlier device took would send the commands at
+// a line the store never asked for: the port stays closed, with one fault.
+TEST(SerialModel, LineRefusedAtOpeningLeavesThePortClosed) {
+  for (const platform::LineRules& rules : {platform::kDcbRules, platform::kTermiosRules}) {
+    for (const bool openedBefore : {false, true}) {
+      ScriptedDevice serial(rules);
+      serial.driver = refuseSevenDataBits;
+      if (openedBefore) {
+        serial.setSettings("4800,N,8,2");
+        serial.setPortOpen(true);
+        serial.setPortOpen(false);
+      }
+      const size_t configuredBefore = serial.configured.size();
+      serial.setSettings("19200,E,7,1");
+      const auto fault = faultOf([&] { serial.setPortOpen(true); });
+      ASSERT_TRUE(fault);
+      EXPECT_EQ(fault->number, platform::faults::kSetStateFailed);
+      EXPECT_EQ(fault->description,
+                "The device \\\\.\\COM1 refused Settings \"19200,E,7,1\" with Handshaking 0: "
+                "The parameter is incorrect. (87)");
+      EXPECT_EQ(fault->source, "MSComm");
+      EXPECT_FALSE(serial.portOpen());
+      EXPECT_EQ(serial.configured.size(), configuredBefore) << "no other line was tried";
+      EXPECT_EQ(faultOf([&] { serial.setOutput("P01"); })->number, platform::faults::kPortNotOpen);
+      EXPECT_EQ(serial.line, "");
+      // The next opening with settings the device takes opens.
+      serial.setSettings("19200,E,8,1");
       serial.setPortOpen(true);
-      serial.setPortOpen(false);
+      EXPECT_TRUE(serial.portOpen());
     }
-    const std::string had = openedBefore ? "4800,N,8,2" : "9600,N,8,1";
-    serial.setSettings("19200,E,7,1");
-    const auto fault = faultOf([&] { serial.setPortOpen(true); });
-    ASSERT_TRUE(fault);
-    EXPECT_EQ(fault->number, platform::faults::kSetStateFailed);
-    EXPECT_EQ(fault->description,
-              "The device \\\\.\\COM1 refused Settings \"19200,E,7,1\" with Handshaking 0: "
-              "The parameter is incorrect. (87)");
-    EXPECT_EQ(fault->source, "MSComm");
-    EXPECT_TRUE(serial.portOpen()) << "a press must still reach the board";
-    EXPECT_EQ(serial.settings(), had);
-    EXPECT_EQ(serial.configured.back().line.dataBits, 8);
-    serial.setOutput("P01");
-    EXPECT_EQ(serial.line, "P01");
   }
 }
 

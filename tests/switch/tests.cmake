@@ -23,3 +23,11 @@ if(TARGET tarnwick-switch)
            $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-switch> $<TARGET_FILE:tarnwick-board>)
   set_tests_properties(remote PROPERTIES LABELS e2e TIMEOUT 120 RESOURCE_LOCK pty SKIP_RETURN_CODE 77)
 endif()
+
+# tarnwick-switch's line set-up against a pseudo-terminal: the stored line,
+# row by row (the same rows run through the Windows serial calls under Wine).
+add_executable(test_switch_line ${CMAKE_CURRENT_SOURCE_DIR}/switch/line_setup_test.cpp)
+target_link_libraries(test_switch_line PRIVATE tarnwick_switch tarnwick_testsupport)
+add_test(NAME switch_line COMMAND test_switch_line)
+set_tests_properties(switch_line PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
+                     TIMEOUT 120 RESOURCE_LOCK pty)

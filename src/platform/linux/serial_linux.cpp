@@ -153,8 +153,13 @@ class QtSerialControl final : public QObject, public SerialModel {
     port_.setPortName(target);
     // Set on the closed port, these are what the opening configures.
     if (!applyLine(state.line) || !port_.setFlowControl(flowFor(state.handshaking)) ||
-        !port_.open(QIODevice::ReadWrite))
+        !port_.open(QIODevice::ReadWrite)) {
+      // A device that opens with a plain line refused this one: that is a
+      // refusal of the settings, not a device that cannot be opened.
+      const std::string reason = lastError();
+      if (port_.error() == QSerialPort::UnsupportedOperationError && opensWithPlainLine()) return reason;
       raiseOpenFailure(path);
+    }
     port_.setDataTerminalReady(true);
     if (state.handshaking == 3 && !applySoftwareFlow()) return "XON/XOFF with RTS/CTS: " + lastError();
     return {};
@@ -225,6 +230,16 @@ class QtSerialControl final : public QObject, public SerialModel {
     const auto stop = line.stop == StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
     return port_.setBaudRate(line.speed) && port_.setParity(parityFor(line.parity)) &&
            port_.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) && port_.setStopBits(stop);
+  }
+
+  // Whether the device opens at 9600,N,8,1 without flow control; it is left
+  // closed either way.
+  bool opensWithPlainLine() {
+    applyLine(LineSettings{});
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    const bool opened = port_.open(QIODevice::ReadWrite);
+    port_.close();
+    return opened;
   }
 
   // Adds XON/XOFF on top of the RTS/CTS that Qt set.

@@ -94,7 +94,6 @@ void SerialModel::setSettings(const std::string& text) {
   wanted.line = parseSettings(text, rules_);
   change(wanted, "Settings \"" + text + "\"");
   settings_ = text;
-  if (deviceOpen()) takenSettings_ = text;
 }
 
 void SerialModel::change(const LineState& wanted, const std::string& what) {
@@ -104,7 +103,6 @@ void SerialModel::change(const LineState& wanted, const std::string& what) {
       applyState(state_);
       raiseRefused(what, reason);
     }
-    taken_ = wanted;
   }
   state_ = wanted;
 }
@@ -127,10 +125,7 @@ void SerialModel::setSThreshold(int16_t count) {
 
 void SerialModel::setRTSEnable(bool on) {
   state_.rts = on;
-  if (deviceOpen()) {
-    taken_.rts = on;
-    applyRts(state_);
-  }
+  if (deviceOpen()) applyRts(state_);
 }
 
 void SerialModel::setPortOpen(bool open) {
@@ -140,22 +135,12 @@ void SerialModel::setPortOpen(bool open) {
   }
   if (deviceOpen()) raise(faults::kPortAlreadyOpen, "Port already open", kSerialSource);
   lost_.reset();  // a loss is told about until the next opening
-  std::optional<Fault> refused;
   const std::string reason = openDevice(commPort_, state_);
   if (!reason.empty()) {
-    refused = refusal("Settings \"" + settings_ + "\" with Handshaking " + std::to_string(state_.handshaking),
-                      reason);
-    if (taken_ == state_ || !applyState(taken_).empty()) {
-      closeDevice();
-      throw *refused;
-    }
-    state_ = taken_;
-    settings_ = takenSettings_;
+    if (deviceOpen()) closeDevice();
+    raiseRefused("Settings \"" + settings_ + "\" with Handshaking " + std::to_string(state_.handshaking), reason);
   }
   startReceiving();
-  taken_ = state_;
-  takenSettings_ = settings_;
-  if (refused) throw *refused;
 }
 
 void SerialModel::setOutput(const std::string& text) {

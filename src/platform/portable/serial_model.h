@@ -68,8 +68,9 @@ class SerialModel : public SerialControl {
   void setSThreshold(int16_t count) final;
   void setRTSEnable(bool on) final;
   bool rtsEnable() const final { return state_.rts; }
-  // A driver that refuses the settings only when the port opens: the port
-  // opens with the settings the last device took, and the refusal is raised.
+  // A driver that refuses the settings only when the port opens leaves the
+  // port closed, and the refusal is raised: nothing may go out at a line the
+  // settings never asked for. It stays closed until the next opening.
   void setPortOpen(bool open) final;
   bool portOpen() const final { return deviceOpen(); }
   void setOutput(const std::string& text) final;
@@ -80,7 +81,7 @@ class SerialModel : public SerialControl {
   // --- The device calls, on the user-interface thread. ---
   // Opens COMn's device configured with `state`, or raises why it cannot.
   // Returns "" when the device took the state, else the driver's reason for
-  // refusing it, with the device left open.
+  // refusing it (the device may be left open; it is closed then).
   virtual std::string openDevice(int16_t port, const LineState& state) = 0;
   // Starts delivering what arrives. May raise (closing the device first) when
   // the line fails at once.
@@ -135,9 +136,7 @@ class SerialModel : public SerialControl {
 
   const LineRules rules_;
   LineState state_;
-  LineState taken_;  // what the last device took (the defaults before any)
   std::string settings_ = "9600,N,8,1";
-  std::string takenSettings_ = "9600,N,8,1";
   std::optional<std::string> lost_;  // why the device of this opening went away
   int16_t commPort_ = 1;
   int16_t inputLen_ = 0;

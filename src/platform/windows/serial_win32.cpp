@@ -177,35 +177,11 @@ class Win32SerialControl final : public SerialModel {
   bool deviceOpen() const override { return port_ != INVALID_HANDLE_VALUE; }
 
   // The line, the flow control and RTS in one DCB: "" or why it was refused.
+  // The DCB is made from the state alone, never from what the device had
+  // before: fields left over from another program (or from an earlier
+  // opening) would make the same settings give another line, or a refusal.
   std::string applyState(const LineState& state) override {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!calls_->getState(port_, &dcb)) return systemMessage(GetLastError());
-    dcb.BaudRate = static_cast<DWORD>(state.line.speed);
-    dcb.ByteSize = static_cast<BYTE>(state.line.dataBits);
-    dcb.Parity = parityFor(state.line.parity);
-    dcb.StopBits = state.line.stop == StopBits::Two        ? TWOSTOPBITS
-                   : state.line.stop == StopBits::OneAndHalf ? ONE5STOPBITS
-                                                             : ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = dcb.Parity != NOPARITY;
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fAbortOnError = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    const bool rtsCts = state.handshaking == 2 || state.handshaking == 3;
-    const bool xonXoff = state.handshaking == 1 || state.handshaking == 3;
-    dcb.fOutxCtsFlow = rtsCts;
-    dcb.fRtsControl = rtsCts ? RTS_CONTROL_HANDSHAKE : state.rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-    dcb.fOutX = xonXoff;
-    dcb.fInX = xonXoff;
-    dcb.fTXContinueOnXoff = TRUE;
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    dcb.XonLim = 2048;
-    dcb.XoffLim = 512;
+    DCB dcb = dcbFor(state);
     if (!calls_->setState(port_, &dcb)) return systemMessage(GetLastError());
     return {};
   }
@@ -266,6 +242,34 @@ class Win32SerialControl final : public SerialModel {
       if (overlapped.hEvent) CloseHandle(overlapped.hEvent);
     }
   };
+
+  static DCB dcbFor(const LineState& state) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = static_cast<DWORD>(state.line.speed);
+    dcb.ByteSize = static_cast<BYTE>(state.line.dataBits);
+    dcb.Parity = parityFor(state.line.parity);
+    dcb.StopBits = state.line.stop == StopBits::Two        ? TWOSTOPBITS
+                   : state.line.stop == StopBits::OneAndHalf ? ONE5STOPBITS
+                                                             : ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = dcb.Parity != NOPARITY;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    const bool rtsCts = state.handshaking == 2 || state.handshaking == 3;
+    const bool xonXoff = state.handshaking == 1 || state.handshaking == 3;
+    dcb.fOutxCtsFlow = rtsCts;
+    dcb.fRtsControl = rtsCts ? RTS_CONTROL_HANDSHAKE : state.rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    dcb.fOutX = xonXoff;
+    dcb.fInX = xonXoff;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    // Flow control stops the far end with 512 bytes free of the 4096 the
+    // driver was asked for, and lets it go on below 2048.
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
+    return dcb;
+  }
 
   static BYTE parityFor(char letter) {
     switch (letter) {
