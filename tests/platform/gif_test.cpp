@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -44,8 +46,22 @@ Design framedDesign() {
 
 struct Case {
   std::string name;
-  Design design;
+  std::vector<unsigned char> bytes;
+  std::vector<std::uint32_t> want;  // the screen's pixels
+  bool transparent;
 };
+
+Case fromDesign(std::string name, const Design& design) {
+  return {std::move(name), testing_gif::make(design), testing_gif::expected(design),
+          design.transparent >= 0 || design.left > 0};
+}
+
+// 16 x 16 of the run's colour: however many pixels the block claims, the
+// decoder takes no more from its table than the screen shows.
+Case endless(std::string name, bool interlaced) {
+  return {std::move(name), testing_gif::endlessRun(1 << 20, interlaced),
+          std::vector<std::uint32_t>(16 * 16, 0xFF00FF00u), false};
+}
 
 std::vector<Case> cases() {
   Design run;
@@ -56,23 +72,30 @@ std::vector<Case> cases() {
   Design unsized = framedDesign();
   unsized.screenWidth = unsized.screenHeight = 0;
   unsized.interlaced = false;
-  return {{"FullTableKeptToTheEnd", noiseDesign(false)},
-          {"FullTableCleared", noiseDesign(true)},
-          {"OneColourRunNamesTheEntryBeingMade", run},
-          {"InterlacedLocalColoursTransparentFrame", framedDesign()},
-          {"ScreenOfNoughtTakesTheImage", unsized}};
+  Design hanging = noiseDesign(true);  // runs that cross the screen's edge
+  hanging.screenWidth = 64, hanging.screenHeight = 48, hanging.left = 20, hanging.top = 30;
+  hanging.interlaced = true;
+  return {fromDesign("FullTableKeptToTheEnd", noiseDesign(false)),
+          fromDesign("FullTableCleared", noiseDesign(true)),
+          fromDesign("OneColourRunNamesTheEntryBeingMade", run),
+          fromDesign("InterlacedLocalColoursTransparentFrame", framedDesign()),
+          fromDesign("ScreenOfNoughtTakesTheImage", unsized),
+          fromDesign("BlockHangingOffTheScreenIsCut", hanging),
+          endless("BlockOfBillionsOnSmallScreen", false),
+          endless("InterlacedBlockOfBillionsOnSmallScreen", true)};
 }
 
 TEST(Gif, DecodesWhatViewersShow) {
   for (const Case& c : cases()) {
     SCOPED_TRACE(c.name);
-    const auto bytes = testing_gif::make(c.design);
-    const auto image = platform::gif::decode(bytes);
+    platform::gif::Work work;
+    const auto image = platform::gif::decode(c.bytes, &work);
     ASSERT_TRUE(image);
-    const auto want = testing_gif::expected(c.design);
-    EXPECT_EQ(image->width * image->height, static_cast<int>(want.size()));
-    EXPECT_EQ(image->pixels, want);
-    EXPECT_EQ(image->transparent, c.design.transparent >= 0 || c.design.left > 0);
+    EXPECT_EQ(image->width * image->height, static_cast<int>(c.want.size()));
+    EXPECT_EQ(image->pixels, c.want);
+    EXPECT_EQ(image->transparent, c.transparent);
+    EXPECT_LE(work.pixels, static_cast<long long>(c.want.size()));
+    EXPECT_LE(work.codes, static_cast<long long>(c.bytes.size()) * 8 / 3);
   }
 }
 

@@ -129,6 +129,44 @@ inline std::vector<std::uint32_t> expected(const Design& s) {
   return pixels;
 }
 
+// A file of about `size` bytes whose image block claims 65535 x 65535 pixels
+// on a 16 x 16 screen: its LZW data builds a run of colour 1 one pixel longer
+// with each code up to 4091 pixels, then names that run again and again, so a
+// megabyte holds billions of pixels. Shown, it is 16 x 16 pixels of colour 1
+// (0x00FF00).
+inline std::vector<unsigned char> endlessRun(std::size_t size, bool interlaced) {
+  std::vector<unsigned char> out{'G', 'I', 'F', '8', '9', 'a', 16, 0, 16, 0, 0x81, 0, 0};
+  out.insert(out.end(), {0, 0, 0, 0, 0xFF, 0, 0xFF, 0, 0, 0, 0, 0xFF});
+  out.insert(out.end(), {0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, static_cast<unsigned char>(interlaced ? 0x40 : 0)});
+  const unsigned minimum = 2, clear = 1u << minimum;
+  out.push_back(minimum);
+
+  // Codes written at the width the reader will take them at.
+  std::vector<unsigned char> data;
+  std::uint32_t bits = 0;
+  unsigned held = 0, width = minimum + 1, next = clear + 2;
+  const auto put = [&](unsigned code) {
+    bits |= code << held;
+    for (held += width; held >= 8; held -= 8, bits >>= 8) data.push_back(static_cast<unsigned char>(bits));
+  };
+  put(clear);
+  put(1);
+  const std::size_t room = size - size / 256 - out.size() - 8;
+  for (unsigned code = next; data.size() < room; code = std::min(code + 1, 4095u)) {
+    put(code);  // from 6 up: the entry being made, the last run and one more pixel
+    if (next < 4096 && ++next == (1u << width) && width < 12) ++width;
+  }
+  put(clear + 1);
+  if (held > 0) data.push_back(static_cast<unsigned char>(bits));
+  for (std::size_t at = 0; at < data.size(); at += 255) {
+    const std::size_t n = std::min<std::size_t>(255, data.size() - at);
+    out.push_back(static_cast<unsigned char>(n));
+    out.insert(out.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
+  }
+  out.insert(out.end(), {0, 0x3B});
+  return out;
+}
+
 // Indices that wander over all n colours, the same every run.
 inline std::vector<std::uint8_t> noise(int count, unsigned n) {
   std::vector<std::uint8_t> v(static_cast<std::size_t>(count));
