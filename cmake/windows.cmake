@@ -99,9 +99,9 @@ if(TARNWICK_TESTS)
   target_link_libraries(test_portable PRIVATE tarnwick_program gtest_main)
   target_include_directories(test_portable PRIVATE ${tests})
 
-  # The serial control's reader over scripted device calls.
+  # The serial control's reader and the DCB it gives, over scripted device calls.
   add_executable(test_serial_reader ${tests}/wine/serial_reader_test.cpp)
-  target_link_libraries(test_serial_reader PRIVATE tarnwick_program gtest_main)
+  target_link_libraries(test_serial_reader PRIVATE tarnwick_switch gtest_main)
   target_include_directories(test_serial_reader PRIVATE ${tests})
 
   # The serial control alone against the board simulator (tests/wine/serial_line.sh).

@@ -1,12 +1,14 @@
-// The Windows serial control's reader over scripted device calls, for what no
-// device under Wine does (Wine reports a hang-up through the read already
-// pending): a chunk that completes just before the next read fails, a cancel
-// the program asked for, and an aborted read that nobody asked for.
+// The Windows serial control over scripted device calls, for what no device
+// under Wine does (Wine reports a hang-up through the read already pending): a
+// chunk that completes just before the next read fails, a cancel the program
+// asked for, and an aborted read that nobody asked for; and the DCB the device
+// is given for each stored line, whatever state it was left in.
 
 #include "platform/fault.h"
 #include "platform/serial.h"
 #include "platform/windows/serial_calls.h"
 #include "support/fault_of.h"
+#include "support/line_cases.h"
 
 #include <windows.h>
 
@@ -38,8 +40,16 @@ class ScriptedDevice final : public platform::SerialCalls {
   HANDLE open(const std::wstring&) override { return kDevice; }
   BOOL close(HANDLE) override { return TRUE; }
   BOOL setup(HANDLE, DWORD, DWORD) override { return TRUE; }
-  BOOL getState(HANDLE, DCB*) override { return TRUE; }
-  BOOL setState(HANDLE, DCB*) override { return TRUE; }
+  // A device left by another program: every field set.
+  BOOL getState(HANDLE, DCB* dcb) override {
+    std::memset(dcb, 0xFF, sizeof *dcb);
+    dcb->DCBlength = sizeof *dcb;
+    return TRUE;
+  }
+  BOOL setState(HANDLE, DCB* dcb) override {
+    states.push_back(*dcb);
+    return TRUE;
+  }
   BOOL setTimeouts(HANDLE, COMMTIMEOUTS*) override { return TRUE; }
   BOOL purge(HANDLE, DWORD) override { return TRUE; }
   BOOL escape(HANDLE, DWORD) override { return TRUE; }
@@ -95,6 +105,8 @@ class ScriptedDevice final : public platform::SerialCalls {
     std::lock_guard<std::mutex> lock(mutex_);
     return reads_;
   }
+
+  std::vector<DCB> states;  // every DCB the device was given
 
  private:
   static inline const HANDLE kDevice = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7E57));
@@ -171,6 +183,40 @@ TEST(SerialReader, AbortNobodyAskedForIsALostLine) {
   ASSERT_TRUE(fault);
   EXPECT_EQ(fault->number, platform::faults::kPortNotOpen);
   EXPECT_NE(fault->description.find("(995)"), std::string::npos) << fault->description;
+}
+
+TEST(SerialLine, DeviceGetsTheStoredLineAndNothingItHadBefore) {
+  for (const LineCase& row : lineCases()) {
+    const LineSettings& in = row.stored;
+    SCOPED_TRACE(in.speed + "," + in.parity + "," + in.dataBits + "," + in.stopBits + " flow " + in.flowControl);
+    auto calls = std::make_unique<ScriptedDevice>(std::vector<ReadStep>{});
+    ScriptedDevice* device = calls.get();
+    auto serial = platform::makeSerialControl(std::move(calls));
+    SetUpLine(*serial, in);
+    serial->setPortOpen(true);
+    ASSERT_FALSE(device->states.empty());
+    const DCB& dcb = device->states.back();
+    EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(row.speed));
+    EXPECT_EQ(int{dcb.ByteSize}, row.dataBits);
+    const std::string parities = "NOEMS";  // NOPARITY 0 ... SPACEPARITY 4
+    EXPECT_EQ(size_t{dcb.Parity}, parities.find(row.parity));
+    EXPECT_EQ(dcb.fParity != 0, row.parity != 'N');
+    EXPECT_EQ(int{dcb.StopBits}, row.stopTenths == 10 ? ONESTOPBIT : row.stopTenths == 15 ? ONE5STOPBITS : TWOSTOPBITS);
+    EXPECT_EQ(dcb.fOutX != 0, row.xonXoff);
+    EXPECT_EQ(dcb.fInX != 0, row.xonXoff);
+    EXPECT_EQ(dcb.fOutxCtsFlow != 0, row.rtsCts);
+    EXPECT_EQ(DWORD{dcb.fRtsControl}, row.rtsCts ? DWORD{RTS_CONTROL_HANDSHAKE}
+                               : row.rtsEnable ? DWORD{RTS_CONTROL_ENABLE}
+                                               : DWORD{RTS_CONTROL_DISABLE});
+    // Nothing of the device's earlier state comes through.
+    EXPECT_EQ(DWORD{dcb.fBinary}, 1u);
+    EXPECT_EQ(DWORD{dcb.fOutxDsrFlow}, 0u);
+    EXPECT_EQ(DWORD{dcb.fDsrSensitivity}, 0u);
+    EXPECT_EQ(DWORD{dcb.fErrorChar} | dcb.fNull | dcb.fAbortOnError, 0u);
+    EXPECT_EQ(DWORD{dcb.fDtrControl}, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_EQ(dcb.EofChar | dcb.EvtChar | dcb.ErrorChar, 0);
+    serial->setPortOpen(false);
+  }
 }
 
 }  // namespace
