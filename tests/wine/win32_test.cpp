@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,123 @@ TEST_P(LostCaptureTest, LostCaptureIsTheReleaseAndTheLateReleaseIsNothing) {
 INSTANTIATE_TEST_SUITE_P(Buttons, LostCaptureTest,
                          ::testing::Values(HoldRow{WM_LBUTTONDOWN, WM_LBUTTONUP, MK_LBUTTON, 1},
                                            HoldRow{WM_RBUTTONDOWN, WM_RBUTTONUP, MK_RBUTTON, 2}));
+
+// Where a step of a hold goes: the pointer over port A, port B or the form's
+// background; the keyboard; or another window brought to the front (Alt+Tab)
+// with the pointer then over it.
+enum class At { PortA, PortB, Background, Keys, Other };
+
+struct HoldStep {
+  At at;
+  UINT message;  // 0 with At::Other: only the window comes to the front
+  WPARAM w;      // the mouse buttons still down (MK_...), or the key
+  const char* log;  // what the ports reported so far: A+1 press, A-1 release, A* click
+};
+
+struct HoldCase {
+  const char* name;
+  std::vector<HoldStep> steps;
+};
+
+void PrintTo(const HoldCase& row, std::ostream* out) { *out << row.name; }
+
+class HoldTest : public Win32Test, public ::testing::WithParamInterface<HoldCase> {};
+
+// The ports as the main window has them, port A focused. Each step goes where
+// the window system sends it: mouse messages to the window holding the mouse
+// capture, else to the one under the pointer; keys through the message loop
+// to the focus. Every press gets exactly one release, when the mouse button
+// goes up or the mouse is lost, and a press goes to the port under the
+// pointer.
+TEST_P(HoldTest, EveryPressHasOneReleaseAndReachesThePortUnderThePointer) {
+  platform::Frame* ports = form->addFrame(nullptr, {120, 0, 5175, 2055}, "Ports");
+  platform::CommandButton* a = form->addCommandButton(ports, {240, 1080, 855, 735}, "OFF");
+  platform::CommandButton* b = form->addCommandButton(ports, {1260, 1080, 855, 735}, "OFF");
+  std::string log;
+  const auto note = [&](const std::string& event) { log += (log.empty() ? "" : " ") + event; };
+  for (auto [port, name] : {std::pair{a, std::string("A")}, std::pair{b, std::string("B")}}) {
+    port->onMouseDown = [&note, name](int code) { note(name + "+" + std::to_string(code)); };
+    port->onMouseUp = [&note, name](int code) { note(name + "-" + std::to_string(code)); };
+    port->onClick = [&note, name] { note(name + "*"); };
+  }
+  std::unique_ptr<platform::Form> other = platform::toolkit().newForm();
+  form->show();
+  form->setFocus(a);
+  HWND window = platform::win::windowOf(form.get());
+  ASSERT_EQ(GetFocus(), handleOf(a));
+
+  int index = 0;
+  bool keyDown = false;
+  for (const HoldStep& step : GetParam().steps) {
+    if (step.at == At::Other && step.message == 0) {
+      other->show();
+    } else if (step.at == At::Keys) {
+      // Bit 30: the key was down before (a repeat, or the key going up).
+      const LPARAM flags = step.message == WM_KEYUP ? LPARAM{0xC0000001} : keyDown ? LPARAM{0x40000001} : 1;
+      keyDown = step.message == WM_KEYDOWN;
+      PostMessageW(GetFocus(), step.message, step.w, flags);
+      runQueued();
+    } else {
+      HWND under = step.at == At::PortA        ? handleOf(a)
+                   : step.at == At::PortB      ? handleOf(b)
+                   : step.at == At::Background ? window
+                                               : platform::win::windowOf(other.get());
+      POINT point{4, 4};
+      HWND to = GetCapture() ? GetCapture() : under;
+      MapWindowPoints(under, to, &point, 1);
+      SendMessageW(to, step.message, step.w, MAKELPARAM(point.x, point.y));
+    }
+    EXPECT_EQ(log, step.log) << "after step " << index;
+    ++index;
+  }
+  EXPECT_EQ(GetCapture(), nullptr);
+}
+
+constexpr WPARAM kLeft = MK_LBUTTON, kRight = MK_RBUTTON;
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, HoldTest,
+    ::testing::Values(
+        // The left button let go over the port was never pressed on it.
+        HoldCase{"LeftFromBackgroundRightHeldLostToAltTab",
+                 {{At::Background, WM_LBUTTONDOWN, kLeft, ""},
+                  {At::PortA, WM_RBUTTONDOWN, kLeft | kRight, "A+2"},
+                  {At::PortA, WM_LBUTTONUP, kRight, "A+2"},
+                  {At::Other, 0, 0, "A+2 A-2"},
+                  {At::Other, WM_RBUTTONUP, 0, "A+2 A-2"}}},
+        HoldCase{"LeftWithSpaceThenRightHeldLostToAltTab",
+                 {{At::PortA, WM_LBUTTONDOWN, kLeft, "A+1"},
+                  {At::Keys, WM_KEYDOWN, VK_SPACE, "A+1"},
+                  {At::Keys, WM_KEYUP, VK_SPACE, "A+1 A*"},
+                  {At::PortA, WM_RBUTTONDOWN, kLeft | kRight, "A+1 A* A+2"},
+                  {At::PortA, WM_LBUTTONUP, kRight, "A+1 A* A+2 A-1"},
+                  {At::Other, 0, 0, "A+1 A* A+2 A-1 A-2"},
+                  {At::Other, WM_RBUTTONUP, 0, "A+1 A* A+2 A-1 A-2"}}},
+        // The port keeps the mouse for the right button after the left's click.
+        HoldCase{"RightReleasedOffThePortAfterLeftClick",
+                 {{At::PortA, WM_LBUTTONDOWN, kLeft, "A+1"},
+                  {At::PortA, WM_RBUTTONDOWN, kLeft | kRight, "A+1 A+2"},
+                  {At::PortA, WM_LBUTTONUP, kRight, "A+1 A+2 A-1 A*"},
+                  {At::Background, WM_RBUTTONUP, 0, "A+1 A+2 A-1 A* A-2"}}},
+        // The left button, pressed elsewhere, is no reason to keep the mouse.
+        HoldCase{"ClickOnAnotherPortAfterRightLetGoWithLeftDown",
+                 {{At::Background, WM_LBUTTONDOWN, kLeft, ""},
+                  {At::PortA, WM_RBUTTONDOWN, kLeft | kRight, "A+2"},
+                  {At::PortA, WM_RBUTTONUP, kLeft, "A+2 A-2"},
+                  {At::PortA, WM_LBUTTONUP, 0, "A+2 A-2"},
+                  {At::PortB, WM_LBUTTONDOWN, kLeft, "A+2 A-2 B+1"},
+                  {At::PortB, WM_LBUTTONUP, 0, "A+2 A-2 B+1 B-1 B*"}}},
+        HoldCase{"SpaceHeldOnOnePortClickOnAnother",
+                 {{At::Keys, WM_KEYDOWN, VK_SPACE, ""},
+                  {At::PortB, WM_LBUTTONDOWN, kLeft, "B+1"},
+                  {At::PortB, WM_LBUTTONUP, 0, "B+1 B-1 B*"},
+                  {At::Keys, WM_KEYUP, VK_SPACE, "B+1 B-1 B*"}}},
+        // Configure, Save, Exit: Space clicks once, when let go.
+        HoldCase{"SpaceClicksOnceOnRelease",
+                 {{At::Keys, WM_KEYDOWN, VK_SPACE, ""},
+                  {At::Keys, WM_KEYDOWN, VK_SPACE, ""},
+                  {At::Keys, WM_KEYUP, VK_SPACE, "A*"}}}),
+    [](const ::testing::TestParamInfo<HoldCase>& row) { return std::string(row.param.name); });
 
 // "Initialize MCU" has the focus, the view shrinks and hides it: neither then
 // nor after another window has been in front does Enter reach it.
@@ -224,6 +343,42 @@ TEST_F(Win32Test, WhatIsOutOfSightGetsItsWindowsWhenItWouldShow) {
     EXPECT_EQ(GetFocus(), handleOf(next));
   }
 }
+
+struct Growth {
+  const char* name;
+  void (*grow)(platform::Form& form);
+};
+
+void PrintTo(const Growth& row, std::ostream* out) { *out << row.name; }
+
+class GrowthTest : public Win32Test, public ::testing::WithParamInterface<Growth> {};
+
+// The extended view only makes the form taller: nothing else shows or is
+// clicked, and the message log below the compact view must still get its
+// windows, with the lines added meanwhile.
+TEST_P(GrowthTest, GrowingAloneMakesTheWindowsBelow) {
+  addMainLike(*form, 3165);
+  form->show();
+  HWND window = platform::win::windowOf(form.get());
+  const auto shown = [&] {
+    const std::vector<std::wstring> all = stacking(window);
+    return std::find(all.begin(), all.end(), L"Button:Message Log") != all.end();
+  };
+  ASSERT_FALSE(shown());
+
+  GetParam().grow(*form);
+  ASSERT_TRUE(shown());
+  HWND log = FindWindowExW(FindWindowExW(window, nullptr, L"Button", L"Message Log"), nullptr, L"ListBox", nullptr);
+  ASSERT_NE(log, nullptr);
+  EXPECT_TRUE(IsWindowVisible(log));
+  EXPECT_EQ(SendMessageW(log, LB_GETCOUNT, 0, 0), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, GrowthTest,
+    ::testing::Values(Growth{"SetHeight", [](platform::Form& form) { form.setHeight(6495); }},
+                      Growth{"SetClientSize", [](platform::Form& form) { form.setClientSize(5475, 6000); }}),
+    [](const ::testing::TestParamInfo<Growth>& row) { return std::string(row.param.name); });
 
 // Long message-log lines ("... not sent: <reason>", a board's long reply) can
 // be scrolled into view sideways.

@@ -232,12 +232,21 @@ class WinFrame : public Wrapper<Frame> {
   }
 };
 
+// The button whose control is letting go of the mouse for a left release
+// passed on to it: that one change of the capture is no loss.
+HWND gLettingGo = nullptr;
+
 // A push button that reports press and release of every mouse button, not
 // only the left one, and takes a double-click as the press it is: a quick
 // second click must not be lost. The button holds the mouse (the capture)
-// while a button is down; when the capture goes elsewhere (WM_CANCELMODE when
-// a prompt or another program comes to the front, the focus moving on), that
-// is the release (MouseHold).
+// exactly while a button pressed on it is down. The capture going elsewhere
+// (WM_CANCELMODE when a prompt or another program comes to the front, another
+// window taking it) or the focus moving on is the release (MouseHold); only
+// the control letting go on a left release is not, and the button then takes
+// the mouse back for a button still down.
+// Space clicks it when let go, as the control does, but without the capture
+// the control would take for it: the next click, meant for another button,
+// would come here. Keys never press or release (onMouseDown, onMouseUp).
 class WinCommandButton : public Wrapper<CommandButton> {
  public:
   using Wrapper::Wrapper;
@@ -259,13 +268,35 @@ class WinCommandButton : public Wrapper<CommandButton> {
   }
 
   // The callbacks may destroy the form and this object with it: nothing here
-  // touches the object after firing one.
+  // touches the object after firing one. What follows a callback finds the
+  // object again through its window (alive), or not at all.
   void down(int button) {
     hold_.press(button);
     fire(onMouseDown, button);
   }
   void up(int button) {
     if (hold_.release(button)) fire(onMouseUp, button);  // not when pressed elsewhere
+  }
+
+  // The button behind a window, while it lives: it unhooks itself from the
+  // window when it goes.
+  static WinCommandButton* alive(HWND window) {
+    return dynamic_cast<WinCommandButton*>(controlOf(window));
+  }
+
+  // After a release: the mouse stays here while a button pressed here is
+  // still down, and goes otherwise. Taken meanwhile by something else (a
+  // prompt a click opened, the form hidden), it is lost for those buttons.
+  static void settle(HWND window) {
+    WinCommandButton* self = alive(window);
+    if (!self) return;
+    if (!self->hold_.holding()) {
+      if (GetCapture() == window) ReleaseCapture();
+      return;
+    }
+    if (GetCapture() == window) return;
+    if (!GetCapture() && IsWindowVisible(window)) SetCapture(window);
+    else self->hold_.lose(self->onMouseUp);
   }
 
   static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
@@ -278,13 +309,14 @@ class WinCommandButton : public Wrapper<CommandButton> {
         // The button captures the mouse and shows itself pushed.
         return DefSubclassProc(window, WM_LBUTTONDOWN, w, l);
       case WM_LBUTTONUP: {
-        // The button lets the mouse go here; another button still down takes
-        // it back, and that is no loss.
-        const bool othersDown = (w & (MK_RBUTTON | MK_MBUTTON)) != 0;
-        self->keepingMouse_ = othersDown;
         self->up(1);
-        const LRESULT result = DefSubclassProc(window, message, w, l);  // BN_CLICKED when inside
-        if (othersDown && !GetCapture() && IsWindowVisible(window)) SetCapture(window);
+        // The control lets the mouse go (BN_CLICKED when inside), or keeps
+        // it when the left button was not pressed on it.
+        HWND outer = gLettingGo;
+        gLettingGo = window;
+        const LRESULT result = DefSubclassProc(window, message, w, l);
+        gLettingGo = outer;
+        settle(window);
         return result;
       }
       case WM_RBUTTONDOWN:
@@ -296,35 +328,55 @@ class WinCommandButton : public Wrapper<CommandButton> {
         self->down(message == WM_RBUTTONDOWN || message == WM_RBUTTONDBLCLK ? 2 : 4);
         return 0;
       case WM_RBUTTONUP:
-      case WM_MBUTTONUP: {
-        // Another button may still be held: then the capture stays.
-        const bool last = (w & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0;
+      case WM_MBUTTONUP:
         self->up(message == WM_RBUTTONUP ? 2 : 4);
-        if (last && GetCapture() == window) ReleaseCapture();
+        settle(window);
         return 0;
+      case WM_KEYDOWN:
+        if (w != VK_SPACE) break;
+        if (!self->spaceDown_) {
+          self->spaceDown_ = true;
+          SendMessageW(window, BM_SETSTATE, TRUE, 0);  // shown pushed
+        }
+        return 0;
+      case WM_KEYUP:
+        if (w != VK_SPACE) break;
+        if (!self->spaceDown_) return 0;  // pressed before the focus came
+        self->spaceDown_ = false;
+        SendMessageW(window, BM_SETSTATE, FALSE, 0);
+        fire(self->onClick);
+        return 0;
+      case WM_KILLFOCUS: {
+        // The focus moving on takes the mouse with it, for every button, and
+        // Space let go elsewhere is no click.
+        if (self->spaceDown_) {
+          self->spaceDown_ = false;
+          SendMessageW(window, BM_SETSTATE, FALSE, 0);
+        }
+        if (GetCapture() == window) ReleaseCapture();  // the loss, below
+        const LRESULT result = DefSubclassProc(window, message, w, l);
+        // Also while the control had let go of the mouse for a left release.
+        if (WinCommandButton* still = alive(window)) still->hold_.lose(still->onMouseUp);
+        return result;
       }
-      case WM_KILLFOCUS:
-        // The focus moving on takes the mouse with it, for every button.
-        if (GetCapture() == window) ReleaseCapture();
-        return DefSubclassProc(window, message, w, l);
       case WM_CAPTURECHANGED: {
         if (reinterpret_cast<HWND>(l) == window) break;  // taken again by this button
-        if (self->keepingMouse_) {
-          self->keepingMouse_ = false;
-          break;
-        }
         const LRESULT result = DefSubclassProc(window, message, w, l);  // shows itself up
+        if (gLettingGo == window) {
+          gLettingGo = nullptr;  // once: a later change is a loss
+          return result;
+        }
         self->hold_.lose(self->onMouseUp);
         return result;
       }
       default:
-        return DefSubclassProc(window, message, w, l);
+        break;
     }
     return DefSubclassProc(window, message, w, l);
   }
 
   MouseHold hold_;
-  bool keepingMouse_ = false;  // the left button's release, with another one still down
+  bool spaceDown_ = false;  // Space went down with the focus here
 };
 
 // A label that reports clicks and double-clicks of the left button. A click
