@@ -3,10 +3,13 @@
 #include "platform/controls.h"
 #include "platform/fault.h"
 #include "platform/linux/qt/toolkit.h"
+#include "platform/portable/gif.h"
+#include "support/gif_maker.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,7 +22,9 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 using platform::Align;
@@ -350,6 +355,9 @@ class ImageTest : public FormTest {
     QFile bad(dir.filePath("bad.gif"));
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write("not a picture\n");
+    QImage png(20, 20, QImage::Format_ARGB32);
+    png.fill(Qt::green);
+    ASSERT_TRUE(png.save(dir.filePath("ON.gif"), "PNG"));  // Qt would read it; Windows would not
     image = form->addImage(nullptr, {480, 600, 300, 300});
   }
   qint64 shownKey() const {
@@ -383,7 +391,9 @@ TEST_F(ImageTest, FailedLoadRaisesItsFaultAndKeepsPicture) {
     int number;
     const char* description;
   };
-  const Row rows[] = {{"missing.gif", 53, "File not found"}, {"bad.gif", 481, "Invalid picture"}};
+  const Row rows[] = {{"missing.gif", 53, "File not found"},
+                      {"bad.gif", 481, "Invalid picture"},
+                      {"ON.gif", 481, "Invalid picture"}};  // a PNG under a GIF's name
   const std::string shown = dir.path().toStdString() + "\\OFF.gif";
   image->loadPicture(shown);
   for (const Row& row : rows) {
@@ -397,6 +407,33 @@ TEST_F(ImageTest, FailedLoadRaisesItsFaultAndKeepsPicture) {
     }
     EXPECT_EQ(shownKey(), before) << row.file;
     EXPECT_EQ(image->pictureFile(), shown) << row.file;
+  }
+}
+
+// The LEDs show what the portable decoder makes of a file, as on Windows:
+// transparency kept, and a block claiming billions of pixels costs what the
+// screen shows (Qt's own reader would spend seconds on it).
+TEST_F(ImageTest, ShowsThePortableDecodersPixels) {
+  QFile endless(dir.filePath("endless.gif"));
+  ASSERT_TRUE(endless.open(QIODevice::WriteOnly));
+  const auto run = testing_gif::endlessRun(1 << 20, false);
+  endless.write(reinterpret_cast<const char*>(run.data()), static_cast<qint64>(run.size()));
+  endless.close();
+  for (const char* file : {"OFF.gif", "endless.gif"}) {
+    QFile source(dir.filePath(file));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    const auto want = platform::gif::decode(
+        std::span(reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<size_t>(bytes.size())));
+    ASSERT_TRUE(want) << file;
+    image->loadPicture(dir.filePath(file).toStdString());
+    const QImage shown = qobject_cast<QLabel*>(platform::widgetOf(image))
+                             ->pixmap().toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(shown.size(), QSize(want->width, want->height)) << file;
+    std::vector<std::uint32_t> pixels;
+    for (int y = 0; y < shown.height(); ++y)
+      for (int x = 0; x < shown.width(); ++x) pixels.push_back(shown.pixel(x, y));
+    EXPECT_EQ(pixels, want->pixels) << file;
   }
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <vector>
 
 namespace platform::win {
@@ -83,7 +82,7 @@ bool readFile(const std::wstring& path, std::vector<unsigned char>& bytes) {
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
-  bool ok = GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (64 << 20);
+  bool ok = GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart <= gif::kMostFileBytes;
   if (ok) {
     bytes.resize(static_cast<size_t>(size.QuadPart));
     DWORD got = 0;
@@ -119,11 +118,8 @@ std::shared_ptr<const Picture> loadPictureFile(const std::wstring& path) {
     return hit->second.picture;
 
   std::vector<unsigned char> bytes;
-  std::optional<gif::Image> image;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && readFile(path, bytes))
-    image = gif::decode(bytes);
-  if (!image) raise(faults::kInvalidPicture, "Invalid picture");
-  auto shared = std::make_shared<const Picture>(*image);
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !readFile(path, bytes)) bytes.clear();
+  auto shared = std::make_shared<const Picture>(gif::picture(bytes));
   cache[key] = Decoded{info.ftLastWriteTime, size, shared};
   return shared;
 }

@@ -33,7 +33,8 @@ class Picture {
 };
 
 // Decodes a file, once for as long as the file stays the same. A missing file
-// raises 53 "File not found", one that is no GIF 481 "Invalid picture".
+// raises 53 "File not found", one that is no GIF 481 "Invalid picture"
+// (gif::picture, as on Linux).
 std::shared_ptr<const Picture> loadPictureFile(const std::wstring& path);
 
 }  // namespace platform::win

@@ -3,6 +3,7 @@
 #include "platform/fault.h"
 #include "platform/files.h"
 #include "platform/linux/qt/toolkit.h"
+#include "platform/portable/gif.h"
 #include "platform/portable/toolkit_common.h"
 
 #include <QCloseEvent>
@@ -10,9 +11,11 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QDateTime>
+#include <QFile>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QHash>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +30,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <span>
 #include <utility>
 
 namespace platform {
@@ -350,10 +354,24 @@ class QtImage : public Wrapper<Image, QLabel> {
     const auto hit = cache.constFind(key);
     if (hit != cache.constEnd() && hit->modified == info.lastModified() && hit->size == info.size())
       return hit->picture;
-    QPixmap picture;
-    if (!picture.load(key)) raise(faults::kInvalidPicture, "Invalid picture");
+    const QPixmap picture = fromFile(key, info);
     cache.insert(key, Decoded{info.lastModified(), info.size(), picture});
     return picture;
+  }
+
+  // The pictures come from the portable GIF decoder, as on Windows, so a
+  // file is the same picture or the same fault on both systems.
+  static QPixmap fromFile(const QString& path, const QFileInfo& info) {
+    QByteArray bytes;
+    QFile file(path);
+    if (info.isFile() && info.size() <= gif::kMostFileBytes && file.open(QIODevice::ReadOnly))
+      bytes = file.readAll();
+    const gif::Image image = gif::picture(
+        std::span(reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<size_t>(bytes.size())));
+    // Transparent pixels are 0, so the pixels are premultiplied as they are.
+    const QImage view(reinterpret_cast<const uchar*>(image.pixels.data()), image.width, image.height,
+                      image.width * 4, QImage::Format_ARGB32_Premultiplied);
+    return QPixmap::fromImage(view.copy());
   }
 
   std::string file_;  // as the program gave it
