@@ -47,6 +47,11 @@ class ScriptedDevice final : public platform::SerialCalls {
     return TRUE;
   }
   BOOL setState(HANDLE, DCB* dcb) override {
+    if (refusals > 0) {
+      --refusals;
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
     states.push_back(*dcb);
     return TRUE;
   }
@@ -106,7 +111,8 @@ class ScriptedDevice final : public platform::SerialCalls {
     return reads_;
   }
 
-  std::vector<DCB> states;  // every DCB the device was given
+  std::vector<DCB> states;  // every DCB the device took
+  int refusals = 0;         // how many DCBs it refuses with 87 first
 
  private:
   static inline const HANDLE kDevice = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7E57));
@@ -216,6 +222,29 @@ TEST(SerialLine, DeviceGetsTheStoredLineAndNothingItHadBefore) {
     EXPECT_EQ(DWORD{dcb.fDtrControl}, static_cast<DWORD>(DTR_CONTROL_ENABLE));
     EXPECT_EQ(dcb.EofChar | dcb.EvtChar | dcb.ErrorChar, 0);
     serial->setPortOpen(false);
+  }
+}
+
+// Wine over a pseudo-terminal refuses a line with 87 now and then, depending
+// on what the device had before; a driver that means it refuses every time.
+TEST(SerialLine, RefusalThatDependsOnThePreviousStateIsAskedAgain) {
+  for (const int refusals : {1, 3}) {
+    auto calls = std::make_unique<ScriptedDevice>(std::vector<ReadStep>{});
+    ScriptedDevice* device = calls.get();
+    device->refusals = refusals;
+    auto serial = platform::makeSerialControl(std::move(calls));
+    serial->setSettings("4800,E,7,1");
+    const auto fault = faultOf([&] { serial->setPortOpen(true); });
+    if (refusals == 1) {
+      ASSERT_FALSE(fault) << fault->description;
+      ASSERT_FALSE(device->states.empty());
+      EXPECT_EQ(device->states.back().Parity, EVENPARITY);
+      EXPECT_EQ(device->states.back().ByteSize, 7);
+    } else {
+      ASSERT_TRUE(fault);
+      EXPECT_EQ(fault->number, platform::faults::kSetStateFailed);
+      EXPECT_FALSE(serial->portOpen());
+    }
   }
 }
 

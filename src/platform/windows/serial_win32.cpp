@@ -180,10 +180,26 @@ class Win32SerialControl final : public SerialModel {
   // The DCB is made from the state alone, never from what the device had
   // before: fields left over from another program (or from an earlier
   // opening) would make the same settings give another line, or a refusal.
+  //
+  // Wine on a pseudo-terminal (a virtual port, a port forwarded from another
+  // machine) asks the system for the line with one tcsetattr; the kernel keeps
+  // a pty at 8 data bits and no parity, and the C library calls that a refusal
+  // (87) only when nothing else in the call changed. So the same DCB was taken
+  // or refused depending on what the device had before. A refusal of 87 is
+  // therefore asked again after a plain line of the same speed: a driver that
+  // means it refuses twice, the same every time.
   std::string applyState(const LineState& state) override {
     DCB dcb = dcbFor(state);
-    if (!calls_->setState(port_, &dcb)) return systemMessage(GetLastError());
-    return {};
+    if (calls_->setState(port_, &dcb)) return {};
+    if (GetLastError() == ERROR_INVALID_PARAMETER) {
+      LineState plain = state;
+      plain.line = LineSettings{state.line.speed};
+      DCB first = dcbFor(plain);
+      calls_->setState(port_, &first);
+      dcb = dcbFor(state);
+      if (calls_->setState(port_, &dcb)) return {};
+    }
+    return systemMessage(GetLastError());
   }
 
   // RTS is ours only without RTS/CTS flow control. A device without modem lines
