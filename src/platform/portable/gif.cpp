@@ -208,7 +208,8 @@ std::optional<Image> decode(std::span<const unsigned char> bytes, Work* work) {
   // rows on the screen are the first ones it stores: a band of stored rows.
   struct Band {
     std::uint64_t row = 0, rows = 0;  // stored rows [row, row + rows)
-    unsigned y = 0, step = 1;         // land on block rows y, y + step, ...
+    std::uint64_t begin = 0, end = 0;  // the same as stream positions
+    unsigned y = 0, step = 1;          // land on block rows y, y + step, ...
   };
   constexpr unsigned kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
   const bool interlaced = (packed & 0x40) != 0;
@@ -217,9 +218,9 @@ std::optional<Image> decode(std::span<const unsigned char> bytes, Work* work) {
   for (unsigned pass = 0; pass < (interlaced ? 4u : 1u); ++pass) {
     const unsigned y = interlaced ? kStart[pass] : 0, step = interlaced ? kStep[pass] : 1;
     const auto rowsOf = [&](unsigned rows) { return rows > y ? (rows - y + step - 1) / step : 0u; };
-    bands[pass] = Band{stored, rowsOf(shownHeight), y, step};
-    if (bands[pass].rows > 0 && shownWidth > 0)
-      stopAt = std::max(stopAt, (stored + bands[pass].rows - 1) * width + shownWidth);
+    const std::uint64_t rows = rowsOf(shownHeight);
+    bands[pass] = Band{stored, rows, stored * width, (stored + rows) * width, y, step};
+    if (rows > 0 && shownWidth > 0) stopAt = std::max(stopAt, (stored + rows - 1) * width + shownWidth);
     stored += rowsOf(height);
   }
 
@@ -236,11 +237,14 @@ std::optional<Image> decode(std::span<const unsigned char> bytes, Work* work) {
     }
     spent.pixels += to - from;
   };
-  std::uint64_t at = 0;  // stream position of the next code's string
+  std::uint64_t at = 0;      // stream position of the next code's string
+  std::uint64_t skipTo = 0;  // a string that ends by here shows nothing
   const auto show = [&](unsigned code) {
     const std::uint64_t from = at, to = at + table->length[code];
     at = to;
+    if (to <= skipTo) return true;
     for (const Band& band : bands) {
+      if (to <= band.begin || from >= band.end) continue;
       const std::uint64_t firstRow = std::max(band.row, from / width);
       const std::uint64_t endRow = std::min(band.row + band.rows, (to - 1) / width + 1);
       for (std::uint64_t row = firstRow; row < endRow; ++row) {
@@ -250,6 +254,13 @@ std::optional<Image> decode(std::span<const unsigned char> bytes, Work* work) {
         if (c0 < c1)
           paint(code, static_cast<unsigned>(rowAt + c0 - from), static_cast<unsigned>(rowAt + c1 - from),
                 left + static_cast<unsigned>(c0), top + band.y + static_cast<unsigned>(row - band.row) * band.step);
+      }
+    }
+    skipTo = stopAt;
+    for (const Band& band : bands) {
+      if (band.end > at) {
+        skipTo = std::max(at, band.begin);
+        break;
       }
     }
     return at < stopAt;
