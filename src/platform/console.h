@@ -11,12 +11,28 @@ namespace platform {
 using Deadline = std::chrono::steady_clock::time_point;
 
 // Sets up what the backend's serial control needs to deliver its events (an
-// event loop, no windows) and catches the interrupts (SIGINT, SIGTERM and SIGHUP
-// on Linux; Ctrl+C, Ctrl+Break and the console closing on Windows), then runs
-// body and returns its status. An interrupt only raises a flag: the body sees
-// it through interrupted() and ends as it sees fit, so that what it must still
-// send goes out. The console closing waits for the body to end.
+// event loop, no windows) and catches the interrupts, then runs body and
+// returns its status. An interrupt is, on Linux, every signal that would end
+// the process and can be caught (all but SIGKILL and SIGSTOP; a fault of the
+// program itself still ends it at once); on Windows, every console control
+// event (Ctrl+C, Ctrl+Break, the console closing, log-off, shut-down) and the
+// session ending. An interrupt only raises a flag: the body sees it through
+// interrupted() and ends as it sees fit, so that what it must still send goes
+// out. The console closing and the session ending wait a few seconds for the
+// body to end.
 int runConsole(int argc, char** argv, int (*body)(int argc, char** argv));
+
+// While one lives, a stop signal (Ctrl+Z: SIGTSTP, SIGTTIN, SIGTTOU on Linux)
+// waits: the process stops as asked once it is gone. Outside one, and on
+// Windows, which has no such signals, nothing changes. REQUIRES: inside
+// runConsole's body, one at a time.
+class StopsHeld {
+ public:
+  StopsHeld();
+  ~StopsHeld();
+  StopsHeld(const StopsHeld&) = delete;
+  StopsHeld& operator=(const StopsHeld&) = delete;
+};
 
 // Delivers events until done() holds, an interrupt has arrived or the deadline
 // has passed, whichever comes first; returns done()'s last value. The last

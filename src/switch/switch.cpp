@@ -145,11 +145,17 @@ int SendOne(const std::string& command) {
 
 // On, the pulse's length, off. The off command goes out whatever ended the
 // wait: the time, an interrupt, or the board refusing the on command (then at
-// once: the port was not switched on).
+// once: the port was not switched on). A stop (Ctrl+Z) waits for the off, or
+// the port would stay on for as long as the process stays stopped.
 int Pulse(const std::string& on, const std::string& off) {
-  if (!Send(on)) return switchstatus::kNoLine;
-  platform::waitEvents(Clock::now() + milliseconds(s.request.pulseMs), Refused);
-  if (!Send(off)) {
+  bool offSent = false;
+  {
+    const platform::StopsHeld stops;
+    if (!Send(on)) return switchstatus::kNoLine;
+    platform::waitEvents(Clock::now() + milliseconds(s.request.pulseMs), Refused);
+    offSent = Send(off);
+  }
+  if (!offSent) {
     platform::writeErr(kProgram + ": port " + std::to_string(s.request.port) + " may still be on: " + off +
                        " could not be sent");
     return switchstatus::kNoLine;

@@ -1,7 +1,7 @@
 // Console programs on Win32: the thread's message queue delivers the serial
 // control's events (its message-only window), and the console's control events
-// (Ctrl+C, Ctrl+Break, the console closing) become a flag plus an event that
-// wakes the wait.
+// (Ctrl+C, Ctrl+Break, the console closing, log-off, shut-down) and the session
+// ending become a flag plus an event that wakes the wait.
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -24,15 +24,58 @@ HANDLE gFinished = nullptr;  // set once the body has returned
 // How long before a deadline a wait stops sleeping.
 constexpr std::chrono::milliseconds kSpin{2};
 
-// The system runs this on a thread of its own. For the console closing (and
-// log-off, shut-down) the process ends as soon as it returns, so it waits for
-// the body to send what it must; Windows allows about five seconds.
-BOOL WINAPI onControl(DWORD type) {
+// How long the console closing or the session ending waits for the body:
+// Windows ends the process after about five seconds anyway.
+constexpr DWORD kEndingWaitMs = 4000;
+
+void raiseInterrupt() {
   gInterrupted = true;
   SetEvent(gWake);
+}
+
+// The system runs this on a thread of its own. For the console closing (and
+// log-off, shut-down) the process ends as soon as it returns, so it waits for
+// the body to send what it must.
+BOOL WINAPI onControl(DWORD type) {
+  raiseInterrupt();
   if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT)
-    WaitForSingleObject(gFinished, 4000);
+    WaitForSingleObject(gFinished, kEndingWaitMs);
   return TRUE;
+}
+
+// A console program that loads user32 (the serial control's window does) gets
+// no log-off or shut-down control event: the session's end comes as
+// WM_ENDSESSION, and only to top-level windows (a message-only window gets no
+// broadcasts). Once it returns the process may end at any moment.
+LRESULT CALLBACK onSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_QUERYENDSESSION: return TRUE;
+    case WM_ENDSESSION:
+      if (wParam) {
+        raiseInterrupt();
+        WaitForSingleObject(gFinished, kEndingWaitMs);
+      }
+      return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+// A hidden top-level window on a thread of its own, so that the message
+// arrives while the body waits or sends; made in parallel with the body, so
+// the start-up does not wait for it.
+DWORD WINAPI sessionWatch(LPVOID) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = onSessionMessage;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = L"TarnwickSwitchSession";
+  if (!RegisterClassW(&windowClass)) return 0;
+  if (!CreateWindowExW(0, windowClass.lpszClassName, L"tarnwick-switch", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                       nullptr, instance, nullptr))
+    return 0;
+  MSG msg{};
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  return 0;
 }
 
 std::wstring toWide(const std::string& utf8) {
@@ -72,6 +115,9 @@ int runConsole(int argc, char** argv, int (*body)(int argc, char** argv)) {
   gWake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   gFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(&onControl, TRUE);
+  if (const HANDLE watch = CreateThread(nullptr, 64 * 1024, &sessionWatch, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                        nullptr))
+    CloseHandle(watch);
   // Waits end on the millisecond, not on the default 15.6 ms tick.
   timeBeginPeriod(1);
   const int status = body(argc, argv);
@@ -79,6 +125,10 @@ int runConsole(int argc, char** argv, int (*body)(int argc, char** argv)) {
   SetEvent(gFinished);
   return status;
 }
+
+// Windows has no stop signals.
+StopsHeld::StopsHeld() = default;
+StopsHeld::~StopsHeld() = default;
 
 bool waitEvents(Deadline deadline, const std::function<bool()>& done) {
   for (;;) {
