@@ -23,6 +23,24 @@ if(TARNWICK_CLANGXX AND NOT TARNWICK_SANITIZE)
   add_test(NAME reliability_fuzz_regfile
            COMMAND ${reliability_dir}/fuzz.sh ${fuzzer} ${reliability_dir}/corpus 60)
   set_tests_properties(reliability_fuzz_regfile PROPERTIES LABELS "fuzz;no-asan" TIMEOUT 180)
+
+  # The GIF decoder: any bytes, in bounded time (-timeout), a whole picture.
+  set(gif_fuzzer ${CMAKE_CURRENT_BINARY_DIR}/gif_fuzzer)
+  add_custom_command(
+    OUTPUT ${gif_fuzzer}
+    COMMAND ${TARNWICK_CLANGXX} -std=c++20 -g -O1 -Wall -Wextra $<$<BOOL:${TARNWICK_WERROR}>:-Werror>
+            -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
+            -I${PROJECT_SOURCE_DIR}/src
+            ${reliability_dir}/gif_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/portable/gif.cpp
+            ${PROJECT_SOURCE_DIR}/src/platform/portable/fault.cpp
+            -o ${gif_fuzzer}
+    DEPENDS ${reliability_dir}/gif_fuzz.cpp ${PROJECT_SOURCE_DIR}/src/platform/portable/gif.cpp
+            ${PROJECT_SOURCE_DIR}/src/platform/portable/gif.h ${PROJECT_SOURCE_DIR}/src/platform/portable/fault.cpp
+    COMMENT "Building the GIF decoder fuzzer with clang")
+  add_custom_target(gif_fuzz ALL DEPENDS ${gif_fuzzer})
+  add_test(NAME reliability_fuzz_gif
+           COMMAND ${reliability_dir}/fuzz.sh ${gif_fuzzer} ${reliability_dir}/gif_corpus 60)
+  set_tests_properties(reliability_fuzz_gif PROPERTIES LABELS "fuzz;no-asan" TIMEOUT 180)
 endif()
 
 # The whole program in a process of its own, for the crash, concurrency and
