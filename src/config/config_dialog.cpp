@@ -4,15 +4,10 @@
 #include "persist/convert.h"
 #include "persist/errorreport.h"
 #include "persist/regkeys.h"
+#include "persist/settings.h"
 #include "platform/portable/utf8.h"
-#include "shell/main_window.h"
 
 namespace {
-
-std::unique_ptr<ConfigDialog> gConfig;
-
-const std::string kMomentary = "Momentary";
-const std::string kLatch = "Latch";
 
 // Leading and trailing blanks removed (blanks only, as names are typed).
 std::string TrimBlanks(const std::string& text) {
@@ -44,8 +39,7 @@ void BuildConfig(ConfigDialog& d) {
     const int top = 360 * i;
     f.addLabel(buttons, Twips{120, 420 + top, 135, 255}, std::to_string(i + 1) + ".", Align::Left);
     f.addLabel(buttons, Twips{240, 420 + top, 1095, 255}, "Server Name:", Align::Right);
-    d.txtServer[i] = f.addTextBox(buttons, Twips{1380, 360 + top, 1875, 285},
-                                  "Server " + std::to_string(i + 1));
+    d.txtServer[i] = f.addTextBox(buttons, Twips{1380, 360 + top, 1875, 285}, PortNameDefault(i));
     d.lblMode[i] = f.addLabel(buttons, Twips{3540, 420 + top, 975, 255}, kMomentary, Align::Center, &modeFont);
     d.lblMode[i]->onClick = [i] { lblMode_Click(i); };
   }
@@ -120,31 +114,20 @@ void TakeSerialTexts(const Steps& step) {
 
 }  // namespace
 
-ConfigDialog& frmConfig() {
-  if (!gConfig) {
-    gConfig = std::make_unique<ConfigDialog>();
-    BuildConfig(*gConfig);
+void InstallConfigDialog() {
+  InstallConfigLoader([](ConfigDialog& dialog) {
+    BuildConfig(dialog);
     frmConfig_Form_Load();
-  }
-  return *gConfig;
+  });
 }
-
-bool ConfigLoaded() { return gConfig != nullptr; }
-
-void UnloadConfig() { gConfig.reset(); }
 
 void frmConfig_Form_Load() {
   const Steps step("[Form_Load] Error (");
-  ConfigDialog& d = *gConfig;
-  step([] { g.gOldCommPort = g.gCommPort; });
-  step([] { g.gOldCommSpeed = g.gCommSpeed; });
-  step([] { g.gOldFlowControl = g.gFlowControl; });
-  step([] { g.gOldParity = g.gParity; });
-  step([] { g.gOldDataBits = g.gDataBits; });
-  step([] { g.gOldStopBits = g.gStopBits; });
+  ConfigDialog& d = frmConfig();
+  for (const LineField& field : kLineFields) step([&] { g.*field.old = g.*field.value; });
 
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = "Port " + std::to_string(i + 1); });
+    step([&] { g.gKeyName = PortNameSetting(i); });
     step([&] { g.gKeyValue = TrimBlanks(d.txtServer[i]->text()); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
     step([&] { d.txtServer[i]->setText(g.gKeyValue); });
@@ -153,7 +136,7 @@ void frmConfig_Form_Load() {
     });
   }
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = "Port " + std::to_string(i + 1) + " Mode"; });
+    step([&] { g.gKeyName = PortModeSetting(i); });
     step([&] { g.gKeyValue = std::to_string(g.gPortMode[i]); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });  // only creates a missing entry
     step([&] { d.lblMode[i]->setCaption(g.gPortMode[i] != 0 ? kLatch : kMomentary); });
@@ -199,32 +182,23 @@ void btnSave_Click() {
   TakeSerialTexts(step);
 
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = "Port " + std::to_string(i + 1); });
+    step([&] { g.gKeyName = PortNameSetting(i); });
     step([&] { g.gKeyValue = TrimBlanks(frmConfig().txtServer[i]->text()); });
     step([&] { Main().lblServer[i]->setCaption(g.gKeyValue); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
   }
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = "Port " + std::to_string(i + 1) + " Mode"; });
+    step([&] { g.gKeyName = PortModeSetting(i); });
     step([&] { g.gKeyValue = std::to_string(g.gPortMode[i]); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
   }
 
-  struct Changed {
-    const char* name;
-    std::string* setting;
-    std::string* old;
-  };
-  const Changed serial[] = {
-      {"Comm Port", &g.gCommPort, &g.gOldCommPort},     {"Comm Speed", &g.gCommSpeed, &g.gOldCommSpeed},
-      {"Flow Control", &g.gFlowControl, &g.gOldFlowControl}, {"Parity Control", &g.gParity, &g.gOldParity},
-      {"Data Bits", &g.gDataBits, &g.gOldDataBits},     {"Stop Bits", &g.gStopBits, &g.gOldStopBits}};
-  for (const Changed& s : serial) {
-    if (*s.setting == *s.old) continue;
-    step([&] { g.gKeyName = s.name; });
-    step([&] { g.gKeyValue = *s.setting; });
+  for (const LineField& field : kLineFields) {
+    if (g.*field.value == g.*field.old) continue;
+    step([&] { g.gKeyName = field.setting->name; });
+    step([&] { g.gKeyValue = g.*field.value; });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
-    step([&] { *s.old = *s.setting; });
+    step([&] { g.*field.old = g.*field.value; });
   }
 
   step([] { g.gUpdateMode = 0; });

@@ -1,32 +1,13 @@
 #pragma once
-// The configuration dialog frmConfig. It is loaded, hidden, by the first access
-// to one of its controls and destroyed by Save, Cancel and Exit.
+// The configuration dialog frmConfig's procedures. It is loaded, hidden, by the
+// first access to one of its controls and destroyed by Save, Cancel and Exit.
 
+#include "forms/forms.h"
 #include "persist/errorreport.h"
-#include "platform/controls.h"
-#include "shell/globals.h"
 
-#include <array>
-#include <memory>
-
-struct ConfigDialog {
-  std::unique_ptr<platform::Form> form;
-  std::array<platform::TextBox*, kPorts> txtServer{};
-  std::array<platform::Label*, kPorts> lblMode{};
-  platform::ComboBox* PortComboBox = nullptr;
-  platform::ComboBox* SpeedComboBox = nullptr;
-  platform::ComboBox* FlowControl = nullptr;
-  platform::ComboBox* Parity = nullptr;
-  platform::ComboBox* DataBits = nullptr;
-  platform::ComboBox* StopBits = nullptr;
-  platform::CommandButton* btnSave = nullptr;
-  platform::CommandButton* btnCancel = nullptr;
-};
-
-// The dialog, loading it hidden (and running its Form_Load) when it is not loaded.
-ConfigDialog& frmConfig();
-bool ConfigLoaded();
-void UnloadConfig();
+// Installs the dialog's loader (builds the dialog, then runs its Form_Load),
+// through which frmConfig() loads it.
+void InstallConfigDialog();
 
 void frmConfig_Form_Load();
 

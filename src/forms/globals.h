@@ -2,6 +2,7 @@
 // The application state: one record for the whole process, shared by the main
 // window, the configuration dialog and the settings code.
 
+#include "persist/settings.h"
 #include "persist/store_state.h"
 
 #include <array>
@@ -25,3 +26,26 @@ struct Globals : StoreState {
 };
 
 extern Globals g;
+
+// Where the application state holds each line setting and its copy from
+// before the dialog opened.
+struct LineField {
+  const Setting* setting;
+  std::string Globals::*value;
+  std::string Globals::*old;
+};
+inline constexpr std::array<LineField, 6> kLineFields = {{
+    {&kCommPortSetting, &Globals::gCommPort, &Globals::gOldCommPort},
+    {&kCommSpeedSetting, &Globals::gCommSpeed, &Globals::gOldCommSpeed},
+    {&kFlowControlSetting, &Globals::gFlowControl, &Globals::gOldFlowControl},
+    {&kParitySetting, &Globals::gParity, &Globals::gOldParity},
+    {&kDataBitsSetting, &Globals::gDataBits, &Globals::gOldDataBits},
+    {&kStopBitsSetting, &Globals::gStopBits, &Globals::gOldStopBits},
+}};
+
+// The line the application state holds.
+inline LineText LineOf(const Globals& state) {
+  LineText line;
+  for (const LineField& field : kLineFields) line[field.setting] = state.*field.value;
+  return line;
+}

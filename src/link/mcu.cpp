@@ -2,8 +2,7 @@
 
 #include "link/message_log.h"
 #include "link/protocol.h"
-#include "persist/convert.h"
-#include "shell/main_window.h"
+#include "forms/forms.h"
 
 void cmdInit_Click() {
   const Steps step("[btnInit_Click] Error (");
@@ -30,15 +29,6 @@ void HandleInput(const std::string& text) {
 
 void ApplySerialSettings(const Steps& step, int16_t rThreshold, int16_t sThreshold) {
   platform::SerialControl& comm = *Main().MSComm;
-  step([&] { comm.setCommPort(CInt(g.gCommPort)); });
-  step([&] { comm.setHandshaking(CLng(g.gFlowControl)); });
-  step([&] {
-    comm.setSettings(g.gCommSpeed + ',' + g.gParity + ',' + g.gDataBits +
-                     ',' + g.gStopBits);
-  });
-  step([&] { comm.setInputLen(0); });
-  step([&] { comm.setRThreshold(rThreshold); });
-  step([&] { comm.setSThreshold(sThreshold); });
-  step([&] { comm.setRTSEnable(g.gFlowControl == "2"); });
+  ConfigureLine(comm, LineOf(g), rThreshold, sThreshold, step);
   step([&] { comm.setPortOpen(true); });
 }

@@ -1,7 +1,7 @@
 #include "link/message_log.h"
 
 #include "platform/clock.h"
-#include "shell/main_window.h"
+#include "forms/forms.h"
 
 void TrimMessageLog(const Steps& step) {
   if (step.test([] { return Main().List1->listCount() == kMessageLogLines; }))

@@ -1,13 +1,10 @@
 #include "link/ports.h"
 
-#include "config/config_dialog.h"
+#include "forms/forms.h"
 #include "link/message_log.h"
 #include "link/protocol.h"
-#include "shell/main_window.h"
 
 namespace {
-
-const std::string kLatch = "Latch";
 
 // Log line, command, caption, picture: the command leaves before the window
 // changes, so the line sees the press as early as possible. A command that

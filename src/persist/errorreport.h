@@ -10,10 +10,14 @@
 #include "platform/fault.h"
 
 #include <optional>
+#include <string>
 #include <utility>
 
-// Writes tag + number + ") - " + description + ", " + source to the day's log
-// file, with the log switch on for just that line (it is 0 afterwards).
+// The report of a fault: tag + number + ") - " + description + ", " + source.
+std::string ErrorReportText(const char* tag, const platform::Fault& fault);
+
+// Writes the report to the day's log file, with the log switch on for just
+// that line (it is 0 afterwards).
 void ReportError(const char* tag, const platform::Fault& fault);
 
 class Steps {

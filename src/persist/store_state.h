@@ -1,7 +1,7 @@
 #pragma once
 // The part of the application state that the settings store and the log
 // writer work with: the store's interface variables and the log switch. The
-// application state (shell/globals.h) is built on it, so every procedure still
+// application state (forms/globals.h) is built on it, so every procedure still
 // reads them as g.gKeyName, g.gErrorLog, ...
 
 #include <cstdint>
@@ -15,5 +15,10 @@ struct StoreState {
   std::string gRegistryReport;    // what the last settings-store call did
 };
 
-// The application state's store part (defined with the state itself).
+// The store part the settings store and the log writer use: the one bound
+// with BindStoreState, else one of their own (a program without the
+// application state, such as tarnwick-switch).
 StoreState& storeState();
+
+// Makes `state` (which lives as long as the process) the one storeState() gives.
+void BindStoreState(StoreState& state);

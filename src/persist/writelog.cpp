@@ -22,9 +22,12 @@ void WriteLog(const std::string& message) {
   platform::appendToFile(file, platform::toAnsi(line) + "\r\n");
 }
 
+std::string ErrorReportText(const char* tag, const platform::Fault& fault) {
+  return tag + std::to_string(fault.number) + ") - " + fault.description + ", " + fault.source;
+}
+
 void ReportError(const char* tag, const platform::Fault& fault) {
-  const std::string message = tag + std::to_string(fault.number) + ") - " + fault.description +
-                              ", " + fault.source;
+  const std::string message = ErrorReportText(tag, fault);
   storeState().gErrorLog = 1;
   WriteLog(message);
   storeState().gErrorLog = 0;

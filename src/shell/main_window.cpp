@@ -6,11 +6,10 @@
 #include "persist/convert.h"
 #include "persist/errorreport.h"
 #include "persist/regkeys.h"
+#include "persist/settings.h"
 #include "platform/files.h"
 
 namespace {
-
-std::unique_ptr<MainWindow> gMain;
 
 const std::string kWebAddress = "www.tarnwick.example";
 
@@ -33,7 +32,7 @@ void BuildMain(MainWindow& w) {
     w.btnServer[i] = f.addCommandButton(w.Frame1, Twips{240 + left, 1080, 855, 735}, "OFF", &buttonFont);
     w.imgLED[i] = f.addImage(w.Frame1, Twips{480 + left, 600, 300, 300});
     w.lblServer[i] = f.addLabel(w.Frame1, Twips{240 + left, 240, 855, 255},
-                                "Server " + std::to_string(i + 1), platform::Align::Center);
+                                PortNameDefault(i), platform::Align::Center);
   }
   const platform::Font webFont{"Comic Sans MS", 8.25, true, true};
   w.Label1 = f.addLabel(nullptr, Twips{1560, 2160, 2295, 255}, kWebAddress, platform::Align::Center, &webFont);
@@ -58,8 +57,8 @@ void BuildMain(MainWindow& w) {
 
 // Reads a serial setting (created with the current text when missing) into its
 // global. Each action is its own step.
-void ReadSerialSetting(const Steps& step, const char* name, std::string& setting) {
-  step([&] { g.gKeyName = name; });
+void ReadSerialSetting(const Steps& step, const Setting& stored, std::string& setting) {
+  step([&] { g.gKeyName = stored.name; });
   step([&] { g.gKeyValue = setting; });
   step([] { Registry(g.gKeyName, g.gKeyValue); });
   step([&] { setting = g.gKeyValue; });
@@ -67,19 +66,17 @@ void ReadSerialSetting(const Steps& step, const char* name, std::string& setting
 
 }  // namespace
 
-MainWindow& Main() { return *gMain; }
-bool MainLoaded() { return gMain != nullptr; }
-
 void LoadMain() {
-  gMain = std::make_unique<MainWindow>();
-  BuildMain(*gMain);
+  InstallConfigDialog();
+  SetMain(std::make_unique<MainWindow>());
+  BuildMain(Main());
   Form_Load();
-  gMain->form->show();
-  gMain->form->setFocus(gMain->btnServer[0]);
+  Main().form->show();
+  Main().form->setFocus(Main().btnServer[0]);
 }
 
 void UnloadMain() {
-  gMain.reset();
+  SetMain(nullptr);
   if (!ConfigLoaded()) platform::toolkit().endProgram(0);
 }
 
@@ -90,12 +87,7 @@ void Form_Load() {
     w.form->setCaption("Tarnwick - V" + std::to_string(TARNWICK_VERSION_MAJOR) +
                        "." + std::to_string(TARNWICK_VERSION_MINOR));
   });
-  step([] { g.gCommPort = "1"; });
-  step([] { g.gCommSpeed = "9600"; });
-  step([] { g.gFlowControl = "0"; });
-  step([] { g.gParity = "N"; });
-  step([] { g.gDataBits = "8"; });
-  step([] { g.gStopBits = "1"; });
+  for (const LineField& field : kLineFields) step([&] { g.*field.value = field.setting->defaultValue; });
   step([] { g.gUpdateMode = 0; });
   step([] { g.gInitVisible = 0; });
   step([&] { w.form->setHeight(kCompactHeight); });
@@ -107,40 +99,39 @@ void Form_Load() {
   step([] { frmConfig(); });  // loads the dialog, hidden, running its own load step
 
   for (int i = 0; i < kPorts; ++i) {
-    const std::string n = std::to_string(i + 1);
-    step([&] { g.gKeyName = "Port " + n; });
-    step([&] { g.gKeyValue = "Server " + n; });
+    step([&] { g.gKeyName = PortNameSetting(i); });
+    step([&] { g.gKeyValue = PortNameDefault(i); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
     step([&] { frmConfig().txtServer[i]->setText(g.gKeyValue); });
     step([&] { w.lblServer[i]->setCaption(g.gKeyValue); });
   }
   for (int i = 0; i < kPorts; ++i) {
-    step([&] { g.gKeyName = "Port " + std::to_string(i + 1) + " Mode"; });
+    step([&] { g.gKeyName = PortModeSetting(i); });
     step([&] { g.gKeyValue = std::to_string(g.gPortMode[i]); });
     step([] { Registry(g.gKeyName, g.gKeyValue); });
     step([&] { g.gPortMode[i] = CInt(g.gKeyValue); });
     if (step.test([] { return CDbl(g.gKeyValue) == 0; }))
-      step([&] { frmConfig().lblMode[i]->setCaption("Momentary"); });
+      step([&] { frmConfig().lblMode[i]->setCaption(kMomentary); });
     else
-      step([&] { frmConfig().lblMode[i]->setCaption("Latch"); });
+      step([&] { frmConfig().lblMode[i]->setCaption(kLatch); });
   }
 
-  step([] { g.gKeyName = "Error Log"; });
-  step([] { g.gKeyValue = "0"; });
+  step([] { g.gKeyName = kErrorLogSetting.name; });
+  step([] { g.gKeyValue = kErrorLogSetting.defaultValue; });
   step([] { Registry(g.gKeyName, g.gKeyValue); });
   step([] { g.gErrorLog = CInt(g.gKeyValue); });
 
-  ReadSerialSetting(step, "Comm Port", g.gCommPort);
+  ReadSerialSetting(step, kCommPortSetting, g.gCommPort);
   ShowCommPort(step);
-  ReadSerialSetting(step, "Comm Speed", g.gCommSpeed);
+  ReadSerialSetting(step, kCommSpeedSetting, g.gCommSpeed);
   step([&] { frmConfig().SpeedComboBox->setText(g.gCommSpeed); });
-  ReadSerialSetting(step, "Flow Control", g.gFlowControl);
+  ReadSerialSetting(step, kFlowControlSetting, g.gFlowControl);
   ShowFlowControl(step);
-  ReadSerialSetting(step, "Parity Control", g.gParity);
+  ReadSerialSetting(step, kParitySetting, g.gParity);
   ShowParity(step);
-  ReadSerialSetting(step, "Data Bits", g.gDataBits);
+  ReadSerialSetting(step, kDataBitsSetting, g.gDataBits);
   step([&] { frmConfig().DataBits->setText(g.gDataBits); });
-  ReadSerialSetting(step, "Stop Bits", g.gStopBits);
+  ReadSerialSetting(step, kStopBitsSetting, g.gStopBits);
   step([&] { frmConfig().StopBits->setText(g.gStopBits); });
 
   ApplySerialSettings(step, 3, 1);
@@ -162,12 +153,7 @@ void Label1_DblClick() {
 }
 
 void btnConfigure_Click() {
-  g.gOldCommPort = g.gCommPort;
-  g.gOldCommSpeed = g.gCommSpeed;
-  g.gOldFlowControl = g.gFlowControl;
-  g.gOldParity = g.gParity;
-  g.gOldDataBits = g.gDataBits;
-  g.gOldStopBits = g.gStopBits;
+  for (const LineField& field : kLineFields) g.*field.old = g.*field.value;
   frmConfig().form->show();
 }
 

@@ -1,11 +1,14 @@
 #include "switch/switch.h"
 
+#include "forms/globals.h"
+#include "link/mcu.h"
 #include "link/protocol.h"
 #include "persist/convert.h"
+#include "persist/errorreport.h"
 #include "persist/regkeys.h"
+#include "persist/settings.h"
 #include "platform/console.h"
 #include "platform/fault.h"
-#include "shell/globals.h"
 
 #include <chrono>
 #include <thread>
@@ -23,12 +26,8 @@ constexpr uint32_t kLocalMachine = 0x80000002u;
 constexpr int kLongestMs = 3600000;
 const std::string kProgram = "tarnwick-switch";
 
-// A fault in the words of the window's log file: tag + number + ") - " +
-// description + ", " + source.
-void ReportFault(const char* tag, const platform::Fault& fault) {
-  platform::writeErr(std::string(tag) + std::to_string(fault.number) + ") - " + fault.description + ", " +
-                     fault.source);
-}
+// A fault in the words of the window's log file.
+void ReportFault(const char* tag, const platform::Fault& fault) { platform::writeErr(ErrorReportText(tag, fault)); }
 
 // Digits only, within lo..hi.
 std::optional<int> WholeNumber(const std::string& text, int lo, int hi) {
@@ -78,16 +77,9 @@ bool AllAnswered() { return s.answers.size() >= static_cast<size_t>(s.sent); }
 bool OpenLine() {
   try {
     s.comm = platform::makeSerialControl();
-    platform::SerialControl& comm = *s.comm;
-    comm.setCommPort(CInt(s.line.commPort));
-    comm.setHandshaking(CLng(s.line.flowControl));
-    comm.setSettings(s.line.speed + ',' + s.line.parity + ',' + s.line.dataBits + ',' + s.line.stopBits);
-    comm.setInputLen(0);
-    comm.setRThreshold(1);  // every byte, so an answer without a line end is seen too
-    comm.setSThreshold(0);
-    comm.setRTSEnable(s.line.flowControl == "2");
-    comm.onComm = OnComm;
-    comm.setPortOpen(true);
+    SetUpLine(*s.comm, s.line);
+    s.comm->onComm = OnComm;
+    s.comm->setPortOpen(true);
   } catch (const platform::Fault& fault) {
     ReportFault("[OpenLine] Error (", fault);
     return false;
@@ -283,18 +275,20 @@ std::vector<std::string> CommandsFor(const SwitchRequest& request) {
   return {kInitCommand};
 }
 
-LineSettings ReadLineSettings() {
-  LineSettings line;
-  const std::pair<const char*, std::string*> values[] = {
-      {"Comm Port", &line.commPort},      {"Comm Speed", &line.speed},  {"Flow Control", &line.flowControl},
-      {"Parity Control", &line.parity}, {"Data Bits", &line.dataBits}, {"Stop Bits", &line.stopBits},
-  };
-  for (const auto& [name, value] : values) {
+void SetUpLine(platform::SerialControl& comm, const LineText& line) {
+  // Every byte raises the receive event, so an answer without a line end is
+  // seen too; the first property refused ends the set-up.
+  ConfigureLine(comm, line, 1, 0, [](const auto& property) { property(); });
+}
+
+LineText ReadLineSettings() {
+  LineText line;
+  for (const Setting* setting : kLineSettings) {
     std::string path = SettingsKeyPath();
-    std::string key = name;
+    std::string key = setting->name;
     // Read only: a missing value is the window's default, and stays missing.
     const std::string stored = GetKeyValue(kLocalMachine, path, key);
-    if (!stored.empty()) *value = stored;
+    if (!stored.empty()) line[setting] = stored;
   }
   return line;
 }

@@ -2,6 +2,7 @@
 // tarnwick-switch: one command to the board from a script or a scheduled task,
 // over the line the window uses, with the line settings the window stored.
 
+#include "persist/settings.h"
 #include "platform/serial.h"
 
 #include <memory>
@@ -27,20 +28,10 @@ struct SwitchRequest {
   int waitMs = 1000;   // how long to wait for each answer; 0: do not wait
 };
 
-// What the window stored for the line; the window's defaults where nothing is.
-struct LineSettings {
-  std::string commPort = "1";
-  std::string speed = "9600";
-  std::string flowControl = "0";
-  std::string parity = "N";
-  std::string dataBits = "8";
-  std::string stopBits = "1";
-};
-
 // The one state record of the program.
 struct SwitchState {
   SwitchRequest request;
-  LineSettings line;
+  LineText line;
   std::unique_ptr<platform::SerialControl> comm;
   std::string partial;               // received text not yet ended by a line feed
   std::vector<std::string> answers;  // the board's answer lines so far, without CR LF
@@ -62,11 +53,11 @@ std::vector<std::string> CommandsFor(const SwitchRequest& request);
 
 // Configures the serial control for the line as the window does (the port is
 // not opened); raises the first property the control refuses.
-void SetUpLine(platform::SerialControl& comm, const LineSettings& line);
+void SetUpLine(platform::SerialControl& comm, const LineText& line);
 
 // Reads the line settings from the settings store, which it neither writes nor
 // adds to.
-LineSettings ReadLineSettings();
+LineText ReadLineSettings();
 
 // The program: parses, opens the line, sends, waits, prints; the exit status.
 int SwitchMain(int argc, char** argv);

@@ -7,7 +7,10 @@ cmake_minimum_required(VERSION 3.25)
 
 file(READ "${COMPILE_COMMANDS}" json)
 string(JSON count LENGTH "${json}")
-set(core_dirs shell link config persist switch)
+# The core's folders from the top down: each may include only its own folder
+# and those beneath it (tarnwick-switch, the main window, the dialog, the MCU
+# link, the windows' records and the application state, the store and log).
+set(core_dirs switch shell config link forms persist)
 set(checked 0)
 set(failures "")
 set(core_command "")
@@ -22,9 +25,10 @@ foreach(i RANGE ${last})
   if(NOT in_core OR NOT (CMAKE_MATCH_1 IN_LIST core_dirs OR CMAKE_MATCH_1 STREQUAL "platform/portable"))
     continue()
   endif()
+  set(folder "${CMAKE_MATCH_1}")
   # Only the core's, the portable layer's and tarnwick-switch's own objects
   # (tests and tools compile none of these).
-  if(NOT command MATCHES "(tarnwick_core|tarnwick_portable|tarnwick-switch)\\.dir")
+  if(NOT command MATCHES "(tarnwick_core|tarnwick_portable|tarnwick_switch)\\.dir")
     continue()
   endif()
   math(EXPR checked "${checked} + 1")
@@ -51,8 +55,17 @@ foreach(i RANGE ${last})
     list(APPEND failures "${rel}: includes ${CMAKE_MATCH_1}")
   endif()
   # The portable layer depends on nothing above it.
-  if(rel MATCHES "^platform/portable/" AND deps MATCHES "([^ \n]*/src/(shell|link|config|persist|platform/linux|platform/windows)/[^ \n]*)")
+  if(rel MATCHES "^platform/portable/" AND deps MATCHES "([^ \n]*/src/(switch|shell|config|link|forms|persist|platform/linux|platform/windows)/[^ \n]*)")
     list(APPEND failures "${rel}: the portable layer includes ${CMAKE_MATCH_1}")
+  endif()
+  # Nothing includes a folder above its own.
+  list(FIND core_dirs "${folder}" rank)
+  if(rank GREATER 0)
+    list(SUBLIST core_dirs 0 ${rank} above)
+    list(JOIN above "|" above)
+    if(deps MATCHES "([^ \n]*/src/(${above})/[^ \n]*)")
+      list(APPEND failures "${rel}: includes ${CMAKE_MATCH_1}, from a folder above its own")
+    endif()
   endif()
   if(NOT core_command)
     set(core_command "${deps_args}")

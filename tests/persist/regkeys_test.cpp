@@ -5,7 +5,7 @@
 #include "platform/clock.h"
 #include "platform/portable/regfile.h"
 #include "platform/winreg.h"
-#include "shell/globals.h"
+#include "forms/globals.h"
 #include "support/machine.h"
 
 #include "support/child.h"

@@ -12,7 +12,7 @@
 //       writes COUNT values and prints the microseconds per write.
 #include "persist/regkeys.h"
 #include "platform/clock.h"
-#include "shell/globals.h"
+#include "forms/globals.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,7 +4,7 @@
 #include "persist/writelog.h"
 #include "platform/clock.h"
 #include "platform/fault.h"
-#include "shell/globals.h"
+#include "forms/globals.h"
 #include "support/machine.h"
 
 #include <gtest/gtest.h>

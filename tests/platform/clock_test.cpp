@@ -2,7 +2,7 @@
 // operators use: a four-digit year, and nothing the log file cannot hold.
 #include "persist/errorreport.h"
 #include "platform/clock.h"
-#include "shell/globals.h"
+#include "forms/globals.h"
 #include "support/machine.h"
 
 #include <QLocale>

@@ -9,7 +9,7 @@
 #include <vector>
 
 struct LineCase {
-  LineSettings stored;  // comm port, speed, flow control, parity, data bits, stop bits
+  LineText stored;  // comm port, speed, flow control, parity, data bits, stop bits
   int32_t speed;
   char parity;
   int dataBits;

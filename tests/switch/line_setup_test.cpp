@@ -25,7 +25,7 @@ speed_t termiosSpeed(int32_t speed) {
 TEST(SwitchLine, DeviceGetsTheStoredLine) {
   TempMachine machine;
   for (const LineCase& row : lineCases()) {
-    const LineSettings& in = row.stored;
+    const LineText& in = row.stored;
     SCOPED_TRACE(in.speed + "," + in.parity + "," + in.dataBits + "," + in.stopBits + " flow " + in.flowControl);
     PtyPair pty;
     machine.linkComPort(1, pty.devicePath());

@@ -193,7 +193,7 @@ TEST(SerialReader, AbortNobodyAskedForIsALostLine) {
 
 TEST(SerialLine, DeviceGetsTheStoredLineAndNothingItHadBefore) {
   for (const LineCase& row : lineCases()) {
-    const LineSettings& in = row.stored;
+    const LineText& in = row.stored;
     SCOPED_TRACE(in.speed + "," + in.parity + "," + in.dataBits + "," + in.stopBits + " flow " + in.flowControl);
     auto calls = std::make_unique<ScriptedDevice>(std::vector<ReadStep>{});
     ScriptedDevice* device = calls.get();
