@@ -6,7 +6,7 @@
 // (platform/portable/winreg_emu.cpp); here are the file and its lock.
 #include "platform/winreg.h"
 
-#include "platform/linux/machine.h"
+#include "platform/linux/machine_linux.h"
 #include "platform/portable/regfile.h"
 #include "platform/portable/winreg_emu.h"
 
