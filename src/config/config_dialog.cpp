@@ -41,13 +41,19 @@ void BuildConfig(ConfigDialog& d) {
     f.addLabel(buttons, Twips{240, 420 + top, 1095, 255}, "Server Name:", Align::Right);
     d.txtServer[i] = f.addTextBox(buttons, Twips{1380, 360 + top, 1875, 285}, PortNameDefault(i));
     d.lblMode[i] = f.addLabel(buttons, Twips{3540, 420 + top, 975, 255}, kMomentary, Align::Center, &modeFont);
+    // The five rows share their label: a screen reader needs the port too.
+    const std::string port = "Port " + std::to_string(i + 1);
+    d.txtServer[i]->setAccessibleName(port + " Server Name:");
+    d.lblMode[i]->setAccessibleName(port + " mode");
     d.lblMode[i]->onClick = [i] { lblMode_Click(i); };
   }
 
   platform::Frame* com = f.addFrame(nullptr, Twips{60, 2280, 4695, 1515}, "COM Settings");
   auto combo = [&](const char* caption, Twips label, Twips box, const std::vector<std::string>& items) {
-    f.addLabel(com, label, caption, Align::Right);
-    return f.addComboBox(com, box, items);
+    platform::Label* name = f.addLabel(com, label, caption, Align::Right);
+    platform::ComboBox* field = f.addComboBox(com, box, items);
+    name->labelFor(field);
+    return field;
   };
   d.PortComboBox = combo("COM Port:", {120, 360, 855, 255}, {1020, 300, 1395, 315},
                          {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"});

@@ -20,6 +20,7 @@ void SwitchPort(const Steps& step, int index, bool on) {
   step([&] { Main().btnServer[index]->setCaption(on ? "ON" : "OFF"); });
   step([&] {
     Main().imgLED[index]->loadPicture(g.gAppDir + (on ? "ON.gif" : "OFF.gif"));
+    Main().imgLED[index]->setAccessibleDescription(on ? "on" : "off");
   });
 }
 

@@ -33,6 +33,12 @@ class Control {
   virtual ~Control() = default;
   virtual void setVisible(bool visible) = 0;
   virtual bool visible() const = 0;
+  // What assistive technology (a screen reader) reads for the control: its
+  // name, which for a button or label is its caption unless set here, and a
+  // description. A button or label given a name of its own is described by
+  // its caption, as the caption changes.
+  virtual void setAccessibleName(const std::string& name) = 0;
+  virtual void setAccessibleDescription(const std::string& description) = 0;
 };
 
 class Frame : public Control {};
@@ -56,6 +62,9 @@ class Label : public Control {
  public:
   virtual std::string caption() const = 0;
   virtual void setCaption(const std::string& caption) = 0;
+  // Names `control` for assistive technology by this label's caption, now and
+  // after every change of it, as a label beside a box names it.
+  virtual void labelFor(Control* control) = 0;
   std::function<void()> onClick;
   std::function<void()> onDblClick;
 };

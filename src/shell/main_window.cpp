@@ -33,7 +33,11 @@ void BuildMain(MainWindow& w) {
     w.imgLED[i] = f.addImage(w.Frame1, Twips{480 + left, 600, 300, 300});
     w.lblServer[i] = f.addLabel(w.Frame1, Twips{240 + left, 240, 855, 255},
                                 PortNameDefault(i), platform::Align::Center);
+    // A screen reader reads the button and the LED by the port's name above them.
+    w.lblServer[i]->labelFor(w.btnServer[i]);
+    w.lblServer[i]->labelFor(w.imgLED[i]);
   }
+  w.List1->setAccessibleName("Message Log");
   const platform::Font webFont{"Comic Sans MS", 8.25, true, true};
   w.Label1 = f.addLabel(nullptr, Twips{1560, 2160, 2295, 255}, kWebAddress, platform::Align::Center, &webFont);
 
@@ -94,7 +98,10 @@ void Form_Load() {
   step([&] { w.form->setWidth(kMainWidth); });
   step([] { g.gAppDir = platform::programDirectory() + "\\"; });
   for (int i = 0; i < kPorts; ++i)
-    step([&] { w.imgLED[i]->loadPicture(g.gAppDir + "OFF.gif"); });
+    step([&] {
+      w.imgLED[i]->loadPicture(g.gAppDir + "OFF.gif");
+      w.imgLED[i]->setAccessibleDescription("off");
+    });
   step([&] { w.List1->setText(""); });
   step([] { frmConfig(); });  // loads the dialog, hidden, running its own load step
 

@@ -90,6 +90,11 @@ class Wrapper : public Interface, public QtControl {
   explicit Wrapper(Widget* widget) : widget_(widget) { widget_->show(); }
   void setVisible(bool visible) override { widget_->setVisible(visible); }
   bool visible() const override { return !widget_->isHidden(); }
+  // Qt tells assistive technology of each change (QAccessible::NameChanged).
+  void setAccessibleName(const std::string& name) override { widget_->setAccessibleName(toQt(name)); }
+  void setAccessibleDescription(const std::string& description) override {
+    widget_->setAccessibleDescription(toQt(description));
+  }
   QWidget* widget() const override { return widget_; }
 
  protected:
@@ -129,7 +134,20 @@ class QtCommandButton : public Wrapper<CommandButton, ButtonWidget> {
   }
   ~QtCommandButton() override { widget_->owner = nullptr; }
   std::string caption() const override { return fromQt(widget_->text()); }
-  void setCaption(const std::string& caption) override { widget_->setText(toQt(caption)); }
+  void setCaption(const std::string& caption) override {
+    widget_->setText(toQt(caption));
+    describeByCaption();
+  }
+  void setAccessibleName(const std::string& name) override {
+    Wrapper::setAccessibleName(name);
+    describeByCaption();
+  }
+
+ private:
+  // Named otherwise, the button is described by its caption ("Server 1": "ON").
+  void describeByCaption() {
+    if (!widget_->accessibleName().isEmpty()) widget_->setAccessibleDescription(widget_->text());
+  }
 };
 
 // A click elsewhere cannot take the focus from a held button (the pointer
@@ -204,9 +222,30 @@ class QtLabel : public Wrapper<Label, LabelWidget> {
   void setCaption(const std::string& caption) override {
     widget_->setText(toQt(caption));
     fitRightAligned();
+    describeByCaption();
+    for (Control* control : labelled_) control->setAccessibleName(caption);
+  }
+  void setAccessibleName(const std::string& name) override {
+    Wrapper::setAccessibleName(name);
+    describeByCaption();
+  }
+  // On AT-SPI Qt names a combo box by its text and tells its label through
+  // the buddy relation (labelled-by), which readers speak before the text.
+  // Other controls keep no buddy: a buddy turns "&" in a caption into a
+  // keyboard shortcut.
+  void labelFor(Control* control) override {
+    labelled_.push_back(control);
+    control->setAccessibleName(caption());
+    if (auto* combo = qobject_cast<QComboBox*>(widgetOf(control))) widget_->setBuddy(combo);
   }
 
  private:
+  // Named otherwise, the label is described by its caption ("Port 1 mode":
+  // "Latch").
+  void describeByCaption() {
+    if (!widget_->accessibleName().isEmpty()) widget_->setAccessibleDescription(widget_->text());
+  }
+
   // A right-aligned caption ("Flow Control:") that this font makes wider than
   // its box grows to the left on one line instead of wrapping out of sight.
   void fitRightAligned() {
@@ -220,6 +259,7 @@ class QtLabel : public Wrapper<Label, LabelWidget> {
   }
 
   Align align_;
+  std::vector<Control*> labelled_;  // controls of the same form
 };
 
 void LabelWidget::mouseReleaseEvent(QMouseEvent* event) {

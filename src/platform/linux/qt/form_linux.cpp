@@ -6,6 +6,8 @@
 #include "platform/linux/qt/toolkit_linux.h"
 #include "platform/portable/toolkit_common.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -185,9 +187,21 @@ void FormWidget::closeEvent(QCloseEvent* event) {
   if (owner) fire(owner->onClose);
 }
 
+// A plain QWidget reads as a "filler" to assistive technology; a form is a
+// window ("frame" on AT-SPI), named by its caption.
+QAccessibleInterface* formAccessible(const QString&, QObject* object) {
+  auto* form = dynamic_cast<FormWidget*>(object);
+  return form ? new QAccessibleWidget(form, QAccessible::Window) : nullptr;
+}
+
 }  // namespace
 
-std::unique_ptr<Form> newQtForm() { return std::make_unique<QtForm>(); }
+std::unique_ptr<Form> newQtForm() {
+  // Qt asks its factories only once a reader (or a test) asks for the window.
+  static const bool installed = (QAccessible::installFactory(&formAccessible), true);
+  (void)installed;
+  return std::make_unique<QtForm>();
+}
 
 QWidget* windowOf(const Form* form) {
   const auto* qtForm = dynamic_cast<const QtForm*>(form);
