@@ -119,7 +119,8 @@ if(TARNWICK_TESTS)
   # The toolkit's windows and the clock, driven by window messages; and the
   # helper that takes the mouse capture from the running program.
   add_executable(test_win32 ${tests}/wine/win32_test.cpp)
-  target_link_libraries(test_win32 PRIVATE tarnwick_program gtest_main)
+  # oleacc is the screen reader's side: the program itself loads it only when asked.
+  target_link_libraries(test_win32 PRIVATE tarnwick_program gtest_main oleacc oleaut32 ole32)
   target_include_directories(test_win32 PRIVATE ${tests})
   add_executable(take_capture ${tests}/wine/take_capture.cpp)
   target_link_options(take_capture PRIVATE -municode)

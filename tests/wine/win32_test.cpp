@@ -4,9 +4,11 @@
 #include "platform/clock.h"
 #include "platform/controls.h"
 #include "platform/windows/toolkit_win32.h"
+#include "platform/windows/wintext.h"
 #include "support/gif_maker.h"
 
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <algorithm>
 #include <fstream>
@@ -468,6 +470,83 @@ TEST_F(Win32Test, ImageDrawsGifColoursAndLeavesTransparentPartsAlone) {
   DeleteObject(canvas);
   DeleteObject(magenta);
   DeleteDC(dc);
+}
+
+// What a screen reader reads of a control through Active Accessibility, as
+// a reader asks for it: the window's client object, its name and description.
+struct Reading {
+  std::string name, description;
+  bool operator==(const Reading&) const = default;
+};
+
+void PrintTo(const Reading& r, std::ostream* out) { *out << '"' << r.name << "\" / \"" << r.description << '"'; }
+
+std::string take(BSTR text) {
+  const std::string out = text ? platform::win::narrow(text) : std::string();
+  SysFreeString(text);
+  return out;
+}
+
+Reading readerSees(const platform::Control* control) {
+  IAccessible* object = nullptr;
+  const HRESULT found = AccessibleObjectFromWindow(handleOf(control), static_cast<DWORD>(OBJID_CLIENT),
+                                                   __uuidof(IAccessible), reinterpret_cast<void**>(&object));
+  if (FAILED(found) || !object) return {"(no object)", ""};
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  BSTR description = nullptr;
+  if (FAILED(object->get_accName(self, &name))) name = nullptr;
+  if (FAILED(object->get_accDescription(self, &description))) description = nullptr;
+  object->Release();
+  return {take(name), take(description)};
+}
+
+// A port's button and LED are read by the name above them and described by
+// their state, after a switch and a rename too; a box by its label; a button
+// with nothing of its own by its caption, as the standard control reads it.
+TEST_F(Win32Test, ReaderReadsPortsByTheirNamesAndBoxesByTheirLabels) {
+  platform::Frame* ports = form->addFrame(nullptr, {120, 0, 5175, 2055}, "Ports");
+  platform::CommandButton* button = form->addCommandButton(ports, {240, 1080, 855, 735}, "OFF");
+  platform::Image* led = form->addImage(ports, {480, 600, 300, 300});
+  platform::Label* name = form->addLabel(ports, {240, 240, 855, 255}, "Server 1", platform::Align::Center);
+  platform::Label* mode = form->addLabel(nullptr, {3540, 2160, 975, 255}, "Momentary", platform::Align::Center);
+  platform::Label* speedLabel = form->addLabel(nullptr, {120, 2520, 855, 255}, "Speed:", platform::Align::Right);
+  platform::ComboBox* speed = form->addComboBox(nullptr, {1020, 2460, 1395, 315}, {"9600"});
+  platform::TextBox* text = form->addTextBox(nullptr, {1380, 2880, 1875, 285}, "Server 1");
+  platform::CommandButton* exit = form->addCommandButton(nullptr, {3960, 3300, 1335, 375}, "Exit");
+  form->setClientSize(5565, 4000);
+  name->labelFor(button);
+  name->labelFor(led);
+  led->setAccessibleDescription("off");
+  mode->setAccessibleName("Port 1 mode");
+  speedLabel->labelFor(speed);
+  text->setAccessibleName("Port 1 Server Name:");  // set before its window is made
+  form->show();
+
+  struct Row {
+    const char* what;
+    const platform::Control* control;
+    Reading reads;
+  };
+  const auto expectReads = [](const std::vector<Row>& rows) {
+    for (const Row& row : rows) EXPECT_EQ(readerSees(row.control), row.reads) << row.what;
+  };
+  expectReads({{"port button", button, {"Server 1", "OFF"}},
+               {"LED", led, {"Server 1", "off"}},
+               {"mode word", mode, {"Port 1 mode", "Momentary"}},
+               {"combo box", speed, {"Speed:", ""}},
+               {"text box", text, {"Port 1 Server Name:", ""}},
+               {"plain button", exit, {"Exit", ""}}});
+
+  button->setCaption("ON");
+  led->setAccessibleDescription("on");
+  mode->setCaption("Latch");
+  name->setCaption("Pump");
+  expectReads({{"port button switched and renamed", button, {"Pump", "ON"}},
+               {"LED switched and renamed", led, {"Pump", "on"}},
+               {"mode word switched", mode, {"Port 1 mode", "Latch"}}});
 }
 
 }  // namespace

@@ -36,7 +36,14 @@ class WinCommandButton : public Wrapper<CommandButton> {
   }
 
   std::string caption() const override { return fixedText(); }
-  void setCaption(const std::string& caption) override { setFixedText(caption); }
+  void setCaption(const std::string& caption) override {
+    setFixedText(caption);
+    if (window_ && !accName_.empty()) announce(window_, EVENT_OBJECT_DESCRIPTIONCHANGE);
+  }
+  // Named otherwise, the button is described by its caption ("Server 1": "ON").
+  std::string accessibleDescription() const override {
+    return accName_.empty() ? accDescription_ : fixedText();
+  }
   void command(WORD code) override {
     if (code == BN_CLICKED) fire(onClick);
   }
@@ -176,6 +183,17 @@ class WinLabel : public Wrapper<Label> {
   void setCaption(const std::string& caption) override {
     setFixedText(caption);
     if (window_) fitRightAligned();
+    if (window_ && !accName_.empty()) announce(window_, EVENT_OBJECT_DESCRIPTIONCHANGE);
+    for (Control* control : labelled_) control->setAccessibleName(caption);
+  }
+  void labelFor(Control* control) override {
+    labelled_.push_back(control);
+    control->setAccessibleName(caption());
+  }
+  // Named otherwise, the label is described by its caption ("Port 1 mode":
+  // "Latch").
+  std::string accessibleDescription() const override {
+    return accName_.empty() ? accDescription_ : fixedText();
   }
 
  private:
@@ -231,6 +249,7 @@ class WinLabel : public Wrapper<Label> {
 
   Align align_;
   bool pressed_ = false;
+  std::vector<Control*> labelled_;  // controls of the same form
 };
 
 }  // namespace

@@ -73,10 +73,15 @@ class WinControl {
   virtual void paint(HDC /*dc*/, const RECT& /*area*/) {}
   virtual bool isButton() const { return false; }
   virtual void activate() {}
+  // What a reader reads beside the standard control's answer; "" leaves that.
+  const std::string& accessibleName() const { return accName_; }
+  virtual std::string accessibleDescription() const { return accDescription_; }
 
  protected:
   WinForm* form_ = nullptr;
   HWND window_ = nullptr;
+  std::string accName_;
+  std::string accDescription_;
 };
 
 inline WinControl* controlOf(HWND window) {
@@ -102,6 +107,14 @@ LRESULT CALLBACK imageProc(HWND window, UINT message, WPARAM w, LPARAM l);
 // Keys the message loop handles before the focused control sees them.
 bool handleKey(const MSG& msg);
 
+// Lets a control's window answer assistive technology (WM_GETOBJECT) with the
+// control's own name and description over the standard control's answer
+// (access_win32.cpp). Nothing is loaded until a reader first asks.
+void answerReaders(HWND window);
+void stopAnsweringReaders(HWND window);
+// Tells readers listening that what they read of the window changed.
+void announce(HWND window, DWORD event);
+
 template <class Interface>
 class Wrapper : public Interface, public WinControl {
  public:
@@ -111,7 +124,9 @@ class Wrapper : public Interface, public WinControl {
     setFixedText(text);
   }
   ~Wrapper() override {
-    if (window_) SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    if (!window_) return;
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    stopAnsweringReaders(window_);
   }
   Wrapper(const Wrapper&) = delete;
   Wrapper& operator=(const Wrapper&) = delete;
@@ -128,7 +143,23 @@ class Wrapper : public Interface, public WinControl {
     SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(recipe_.font), FALSE);
     SetWindowLongPtrW(window_, GWLP_USERDATA,
                       reinterpret_cast<LONG_PTR>(static_cast<WinControl*>(this)));
+    if (!accName_.empty() || !accDescription_.empty()) answerReaders(window_);
     created();
+  }
+
+  void setAccessibleName(const std::string& name) override {
+    if (name == accName_) return;
+    accName_ = name;
+    if (!window_) return;
+    answerReaders(window_);
+    announce(window_, EVENT_OBJECT_NAMECHANGE);
+  }
+  void setAccessibleDescription(const std::string& description) override {
+    if (description == accDescription_) return;
+    accDescription_ = description;
+    if (!window_) return;
+    answerReaders(window_);
+    announce(window_, EVENT_OBJECT_DESCRIPTIONCHANGE);
   }
 
   bool inSight(const RECT& client) const override {
