@@ -3,7 +3,8 @@
 // text widths (fonts_win32.cpp); the controls (controls_win32.cpp, and the two
 // the mouse presses, buttons_win32.cpp); the form and its controls' late
 // windows (form_win32.cpp); the keys the loop handles itself
-// (keyboard_win32.cpp); the toolkit and its message loop (loop_win32.cpp).
+// (keyboard_win32.cpp); the toolkit and its message loop (loop_win32.cpp);
+// what a screen reader reads (access_win32.cpp).
 
 #include "platform/controls.h"
 #include "platform/fault.h"
