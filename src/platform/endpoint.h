@@ -61,10 +61,18 @@ class EndpointConnection {
   // Writes a line (a line end is added); false when the owner has gone.
   virtual bool send(const std::string& line) = 0;
   // The next line the owner wrote (without its line end); nothing once the
-  // owner has closed, or at the deadline, or when interrupted() (console.h).
+  // owner has closed, or at the deadline, or when interrupted() (console.h)
+  // unless readThroughInterrupts() was called.
   virtual std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline) = 0;
   // True once the owner has closed the connection.
   virtual bool closed() const = 0;
+  // After "cancel" has gone out: readLine no longer returns early for an
+  // interrupt, so the owner's last lines (the pulse's off, the status) can
+  // still be read, up to the deadline.
+  void readThroughInterrupts() { readThroughInterrupts_ = true; }
+
+ protected:
+  bool readThroughInterrupts_ = false;
 };
 
 // Connects to the owner serving `name`; nullptr when none does (no endpoint,
