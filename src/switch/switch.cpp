@@ -149,7 +149,7 @@ int Pulse(const std::string& on, const std::string& off) {
 
 // After an interrupt: how long the window may take to send the pulse's off
 // and say so, before we give up listening (the off goes out all the same).
-constexpr milliseconds kCancelGrace{2000};
+constexpr milliseconds kCancelGrace{1000};
 // Beyond the request's own times: a window busy with a dialog or a redraw.
 constexpr milliseconds kOwnerSlack{10000};
 
@@ -171,6 +171,7 @@ int AskOwner(platform::EndpointConnection& owner, const std::string& port) {
     if (platform::interrupted() && !cancelled) {
       cancelled = true;
       owner.send("cancel");
+      owner.readThroughInterrupts();
       deadline = std::min(deadline, Clock::now() + kCancelGrace);
     }
     const std::optional<std::string> line = owner.readLine(deadline);
@@ -187,6 +188,11 @@ int AskOwner(platform::EndpointConnection& owner, const std::string& port) {
     else if (kind == "status" && !text.empty() && text.size() < 4 &&
              text.find_first_not_of("0123456789") == std::string::npos)
       status = std::stoi(text);
+  }
+  if (!status && cancelled) {
+    // The window ends a cancelled pulse at once; we only missed its word.
+    platform::writeErr(kProgram + ": interrupted; asked the window serving COM" + port + " to end the request");
+    return platform::interruptStatus();
   }
   if (!status) {
     platform::writeErr(noStatus);
