@@ -125,6 +125,11 @@ if(TARNWICK_TESTS)
   target_link_options(take_capture PRIVATE -municode)
   set_target_properties(test_win32 take_capture PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+  # The window's named pipe and its timers, both ends in one process.
+  add_executable(test_endpoint ${tests}/wine/endpoint_test.cpp)
+  target_link_libraries(test_endpoint PRIVATE tarnwick_windows gtest_main)
+  set_target_properties(test_endpoint PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 endif()
 
 # The serial round trip that bench/wine.sh times against the baseline.
