@@ -647,12 +647,12 @@ LRESULT CALLBACK endpointWindowProc(HWND window, UINT message, WPARAM wParam, LP
 // How often a wait looks at interrupted().
 constexpr DWORD kSliceMs = 20;
 
-// Waits for an overlapped operation until it ends, the deadline passes or an
-// interrupt arrives; true when it ended.
-bool awaitOperation(HANDLE event, Clock::time_point deadline) {
+// Waits for an overlapped operation until it ends, the deadline passes or
+// (with `heedInterrupts`) an interrupt arrives; true when it ended.
+bool awaitOperation(HANDLE event, Clock::time_point deadline, bool heedInterrupts = true) {
   for (;;) {
     if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0) return true;
-    if (interrupted()) return false;
+    if (heedInterrupts && interrupted()) return false;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
     if (WaitForSingleObject(event, static_cast<DWORD>(std::min<long long>(left, kSliceMs))) == WAIT_OBJECT_0)
@@ -706,8 +706,9 @@ class Win32EndpointConnection final : public EndpointConnection {
       return false;
     DWORD written = 0;
     // The owner reads at once; one that does not within a request's time is
-    // as good as gone.
-    if (!awaitOperation(writeEvent_, Clock::now() + kRequestTimeout)) {
+    // as good as gone. An interrupt does not cut it short: "cancel" is sent
+    // because of one.
+    if (!awaitOperation(writeEvent_, Clock::now() + kRequestTimeout, false)) {
       CancelIoEx(pipe_, &writing);
       GetOverlappedResult(pipe_, &writing, &written, TRUE);
       return false;
@@ -736,7 +737,7 @@ class Win32EndpointConnection final : public EndpointConnection {
         }
         readPending_ = true;
       }
-      if (!awaitOperation(reading_.hEvent, deadline)) return std::nullopt;
+      if (!awaitOperation(reading_.hEvent, deadline, !readThroughInterrupts_)) return std::nullopt;
       readPending_ = false;
       DWORD got = 0;
       if (!GetOverlappedResult(pipe_, &reading_, &got, FALSE)) ended_ = true;
