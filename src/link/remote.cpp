@@ -6,7 +6,6 @@
 #include "link/ports.h"
 #include "link/protocol.h"
 #include "link/request.h"
-#include "persist/convert.h"
 #include "platform/endpoint.h"
 #include "platform/timer.h"
 
@@ -37,6 +36,7 @@ struct PendingRequest {
 
 struct RemoteState {
   std::unique_ptr<platform::EndpointServer> server;
+  int comPort = 0;                    // the port served: the one the control holds open
   std::list<PendingRequest> pending;  // oldest first: the board answers in order
   std::string partial;                // received text not yet ended by CR or LF
   int nextId = 1;
@@ -75,7 +75,7 @@ void Finish(PendingRequest& p, int status) {
 int Outcome(const PendingRequest& p) {
   if (p.refused) return switchstatus::kRefused;
   if (p.request.waitMs == 0 || p.answered >= p.sent) return switchstatus::kAnswered;
-  Reply(p, "error tarnwick-switch: no answer from the board on COM" + g.gCommPort + " within " +
+  Reply(p, "error tarnwick-switch: no answer from the board on COM" + std::to_string(r.comPort) + " within " +
                std::to_string(p.request.waitMs) + " ms");
   return switchstatus::kNoAnswer;
 }
@@ -219,20 +219,23 @@ void ServeLine() {
   bool open = false;
   step([&] { open = Main().MSComm->portOpen(); });
   if (!open) return;  // the port is someone else's, or not there: tarnwick-switch finds out itself
-  step([] { r.server = platform::serveEndpoint(platform::endpointName(CInt(g.gCommPort)), OnRequest); });
+  // The port the control holds, which a setting it refused has not changed.
+  step([] { r.comPort = Main().MSComm->commPort(); });
+  step([] { r.server = platform::serveEndpoint(platform::endpointName(r.comPort), OnRequest); });
 }
 
 void StopServing(const Steps& step) {
   step([] { r.server.reset(); });
   std::vector<int> ids;
   for (const PendingRequest& p : r.pending) ids.push_back(p.id);
+  const std::string com = "COM" + std::to_string(r.comPort);
   for (const int id : ids) {
     PendingRequest* p = Find(id);
-    if (!p || !EndPulse(*p, "the window on COM" + g.gCommPort + " is closing its port")) continue;
+    if (!p || !EndPulse(*p, "the window on " + com + " is closing its port")) continue;
     if (p->refused) Finish(*p, switchstatus::kRefused);
     else if (p->request.waitMs == 0 || p->answered >= p->sent) Finish(*p, switchstatus::kAnswered);
     else {
-      Reply(*p, "error tarnwick-switch: the window on COM" + g.gCommPort + " closed its port before the board answered");
+      Reply(*p, "error tarnwick-switch: the window on " + com + " closed its port before the board answered");
       Finish(*p, switchstatus::kNoAnswer);
     }
   }
