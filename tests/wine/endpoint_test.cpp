@@ -266,6 +266,24 @@ TEST(Endpoint, ClientThatDoesNotReadIsDroppedAndRepliesNeverWait) {
   deaf.get();
 }
 
+// The window stops serving as it closes its port, then answers the scripts it
+// was serving: they still hear it, and the name is free for the next owner.
+TEST(Endpoint, ClientServedOutlivesTheServer) {
+  const std::string name = uniqueName("outlive");
+  std::shared_ptr<platform::EndpointClient> held;
+  auto server = platform::serveEndpoint(name, [&](const std::string&, auto client) { held = client; });
+  auto heard = talk(name, "pulse 2 60000");
+  ASSERT_TRUE(pumpUntil([&] { return held != nullptr; }));
+  server.reset();
+  EXPECT_NO_THROW(server = platform::serveEndpoint(name, [](const std::string&, auto) {}));
+  held->reply("error the window on COM1 is closing its port");
+  held->reply("status 0");
+  held->finish();
+  ASSERT_TRUE(pumpUntil([&] { return ready(heard); }));
+  EXPECT_EQ(heard.get().lines,
+            (std::vector<std::string>{"error the window on COM1 is closing its port", "status 0"}));
+}
+
 TEST(Timer, FiresInOrderFromTheLoopAndNeverOnceDestroyed) {
   std::vector<int> fired;
   auto at60 = platform::startTimer(60ms, [&] { fired.push_back(60); });

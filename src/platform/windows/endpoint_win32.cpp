@@ -6,11 +6,11 @@
 //
 // One thread per server runs every pipe instance through an I/O completion
 // port: it keeps an instance listening while fewer than kMostClients are
-// connected, reads each client's request line against a deadline, and writes
-// what the user-interface thread queued. Whole requests and departures go to
-// a message-only window made on the thread that called serveEndpoint, whose
-// procedure runs onRequest and onGone there; reply() and finish() only append
-// under a lock and wake the I/O thread.
+// connected, reads each client's request line against a deadline, and sees
+// the writes through. Whole requests and departures go to a message-only
+// window made on the thread that called serveEndpoint, whose procedure runs
+// onRequest and onGone there. reply() and finish() queue under a lock and at
+// most start an overlapped write: they never wait.
 
 #include <windows.h>
 #include <aclapi.h>
@@ -25,7 +25,9 @@
 #include <atomic>
 #include <deque>
 #include <list>
+#include <map>
 #include <mutex>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -162,85 +164,38 @@ HANDLE createInstance(const std::wstring& path, PipeSecurity& security, bool fir
                           PIPE_UNLIMITED_INSTANCES, kPipeBuffer, kPipeBuffer, 0, security.attributes());
 }
 
-// What the server, its I/O thread and the clients share.
-struct Core {
-  std::mutex mutex;
-  HANDLE port = nullptr;    // the completion port
-  bool stopped = false;     // guarded by mutex
-  bool wakePosted = false;  // guarded by mutex
-
-  // REQUIRES: mutex held.
-  void wake() {
-    if (stopped || wakePosted) return;
-    wakePosted = true;
-    PostQueuedCompletionStatus(port, 0, kWakeKey, nullptr);
-  }
+// This process's engines by name: those serving, and those stopped whose
+// clients are still being answered. A stopped engine's instances keep the
+// name (all of them connected, none listening), so a new server of this
+// process adds its own to them instead of taking the name as the first.
+struct NameUse {
+  int serving = 0;
+  int lingering = 0;
 };
+std::mutex gNamesMutex;
+std::map<std::wstring, NameUse> gNames;
 
-// One client as both threads see it.
-struct Link {
-  explicit Link(std::shared_ptr<Core> c) : core(std::move(c)) {}
-  std::shared_ptr<Core> core;
-  // Guarded by core->mutex.
-  std::string out;  // queued, not yet written
-  bool finishAsked = false;
-  bool dropAsked = false;
-  // Set by either thread.
-  std::atomic<bool> gone{false};
-  // The user-interface thread's own.
-  EndpointClient* client = nullptr;
-  bool goneTold = false;
-};
+void changeUse(const std::wstring& path, int serving, int lingering) {
+  std::lock_guard<std::mutex> lock(gNamesMutex);
+  NameUse& use = gNames[path];
+  use.serving += serving;
+  use.lingering += lingering;
+  if (!use.serving && !use.lingering) gNames.erase(path);
+}
 
-class Win32EndpointClient final : public EndpointClient {
- public:
-  explicit Win32EndpointClient(std::shared_ptr<Link> link) : link_(std::move(link)) { link_->client = this; }
-  // A client let go unanswered is closed with what it was sent.
-  ~Win32EndpointClient() override {
-    link_->client = nullptr;
-    finish();
-  }
-  Win32EndpointClient(const Win32EndpointClient&) = delete;
-  Win32EndpointClient& operator=(const Win32EndpointClient&) = delete;
-
-  void reply(const std::string& line) override {
-    std::lock_guard<std::mutex> lock(link_->core->mutex);
-    if (link_->finishAsked || link_->gone) return;
-    link_->out += line;
-    link_->out += '\n';
-    if (link_->out.size() > kMostQueuedBytes) {
-      link_->dropAsked = true;
-      link_->gone = true;
-    }
-    link_->core->wake();
-  }
-
-  void finish() override {
-    std::lock_guard<std::mutex> lock(link_->core->mutex);
-    if (link_->finishAsked) return;
-    link_->finishAsked = true;
-    link_->core->wake();
-  }
-
-  bool connected() const override { return !link_->gone; }
-
- private:
-  std::shared_ptr<Link> link_;
-};
-
-// What the I/O thread hands to the user-interface thread.
-struct Event {
-  std::shared_ptr<Link> link;
-  bool request = false;  // else: the client cancelled or went away
-  std::string text;
-  bool cancelled = false;
-};
+NameUse useOf(const std::wstring& path) {
+  std::lock_guard<std::mutex> lock(gNamesMutex);
+  const auto it = gNames.find(path);
+  return it == gNames.end() ? NameUse{} : it->second;
+}
 
 enum class Op { Connect, Read, Write };
 // Refused: answered for breaking the rules, waiting for the answer to go out.
 enum class Stage { Listening, AwaitingRequest, Served, Refused, Closing };
 
 struct Instance;
+struct Link;
+class Engine;
 
 // An operation's OVERLAPPED first, so a completion finds its operation.
 struct Pending {
@@ -249,7 +204,7 @@ struct Pending {
   Instance* instance;
 };
 
-// One pipe instance, the I/O thread's own.
+// One pipe instance. Guarded by the engine's mutex.
 struct Instance {
   explicit Instance(HANDLE h) : pipe(h) {}
   HANDLE pipe;
@@ -266,131 +221,152 @@ struct Instance {
   std::shared_ptr<Link> link;
 };
 
-const wchar_t kWindowClass[] = L"TarnwickEndpointEvents";
+// One client as both threads see it.
+struct Link {
+  Link(std::shared_ptr<Engine> e, Instance* i) : engine(std::move(e)), instance(i) {}
+  std::shared_ptr<Engine> engine;
+  // Guarded by the engine's mutex.
+  Instance* instance;  // until the instance goes
+  std::string out;     // queued, not yet written
+  bool finishAsked = false;
+  bool dropAsked = false;
+  // Set by either thread.
+  std::atomic<bool> gone{false};
+  // The user-interface thread's own.
+  EndpointClient* client = nullptr;
+  bool goneTold = false;
+};
 
-LRESULT CALLBACK endpointWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// What the I/O thread hands to the user-interface thread.
+struct Event {
+  std::shared_ptr<Link> link;
+  bool request = false;  // else: the client cancelled or went away
+  std::string text;
+  bool cancelled = false;
+};
 
-class Win32EndpointServer final : public EndpointServer {
+// The pipe instances and the thread that runs them, shared by the server,
+// that thread and the clients: a client handed to the window outlives the
+// server, so the window can still answer it while it closes its port. The
+// thread ends once the server has gone and its last client is done.
+//
+// The thread holds the mutex while it handles a completion (never while it
+// waits); the user-interface thread takes it to queue a line and, when no
+// write is in flight, to start one itself, so that what the window says
+// before it exits is in the pipe already.
+class Engine : public std::enable_shared_from_this<Engine> {
  public:
-  Win32EndpointServer(const std::string& name, RequestHandler onRequest)
-      : path_(pipePath(name)), onRequest_(std::move(onRequest)), core_(std::make_shared<Core>()) {
-    // Wine makes a further instance where Windows refuses the first one
-    // (FILE_FLAG_FIRST_PIPE_INSTANCE), so a client asks first.
-    std::optional<std::string> owner = describeOwner(path_);
-    const HANDLE first = owner ? INVALID_HANDLE_VALUE : createInstance(path_, security_, true);
-    if (first == INVALID_HANDLE_VALUE) {
-      const DWORD error = owner ? ERROR_ACCESS_DENIED : GetLastError();
-      if (!owner) owner = describeOwner(path_);
-      if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)
-        raise(faults::kPortBusy, "The port is in use: " + comNameIn(name) + " is served by another window: " +
-                                     owner.value_or("(" + systemMessage(error) + ")") + ", " +
-                                     win::narrow(path_));
-      raise(faults::kPortOpenFailed, "The endpoint " + win::narrow(path_) + " could not be made: " +
-                                         systemMessage(error));
-    }
-    core_->port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
-    static const ATOM registered = [] {
-      WNDCLASSEXW wc{};
-      wc.cbSize = sizeof wc;
-      wc.lpfnWndProc = &endpointWindowProc;
-      wc.hInstance = GetModuleHandleW(nullptr);
-      wc.lpszClassName = kWindowClass;
-      return RegisterClassExW(&wc);
-    }();
-    (void)registered;
-    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
-    if (!core_->port || !window_) {
-      const DWORD error = GetLastError();
-      CloseHandle(first);
-      if (core_->port) CloseHandle(core_->port);
-      if (window_) DestroyWindow(window_);
-      raise(faults::kPortOpenFailed, "The endpoint " + win::narrow(path_) + " could not be served: " +
-                                         systemMessage(error));
-    }
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    io_ = std::thread([this, first] { serve(first); });
+  Engine(std::wstring path, PipeSecurity& security, HANDLE port, HWND window)
+      : path_(std::move(path)), security_(security), port_(port), window_(window) {
+    changeUse(path_, 1, 0);
   }
 
-  ~Win32EndpointServer() override {
-    {
-      std::lock_guard<std::mutex> lock(core_->mutex);
-      core_->stopped = true;
+  std::recursive_mutex mutex;
+
+  // The server is going: no more events, and the name is gone when this
+  // returns (a new server may take it at once); the clients served go on.
+  void stop() {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    window_ = nullptr;
+    events_.clear();
+    stopping_ = true;
+    changeUse(path_, -1, 1);
+    for (auto& instance : instances_) {
+      if (instance.stage != Stage::Listening && instance.stage != Stage::AwaitingRequest) continue;
+      close(instance);
+      // Its cancelled operations still complete through the port.
+      CloseHandle(instance.pipe);
+      instance.pipe = nullptr;
     }
-    PostQueuedCompletionStatus(core_->port, 0, kStopKey, nullptr);
-    io_.join();
-    CloseHandle(core_->port);
-    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-    DestroyWindow(window_);
+    PostQueuedCompletionStatus(port_, 0, kStopKey, nullptr);
   }
 
-  Win32EndpointServer(const Win32EndpointServer&) = delete;
-  Win32EndpointServer& operator=(const Win32EndpointServer&) = delete;
+  // Wakes the thread to look at what the clients asked for.
+  void wake() {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (ended_ || wakePosted_) return;
+    wakePosted_ = true;
+    PostQueuedCompletionStatus(port_, 0, kWakeKey, nullptr);
+  }
 
-  // On the user-interface thread, from the window procedure.
-  void deliver() {
-    std::deque<Event> events;
-    {
-      std::lock_guard<std::mutex> lock(core_->mutex);
-      events.swap(events_);
-      eventsPosted_ = false;
+  std::deque<Event> takeEvents() {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    eventsPosted_ = false;
+    return std::exchange(events_, {});
+  }
+
+  // Writes what is queued; closes once a finished client has had it all.
+  // REQUIRES: mutex held.
+  void pumpWrites(Instance& instance) {
+    if (!instance.link || instance.stage == Stage::Closing || instance.stage == Stage::Listening) return;
+    Link& link = *instance.link;
+    if (link.dropAsked) {
+      clientGone(instance);
+      return;
     }
-    for (Event& event : events) {
-      if (event.request) {
-        onRequest_(event.text, std::make_shared<Win32EndpointClient>(event.link));
-        continue;
+    if (instance.written.empty()) instance.written.swap(link.out);
+    // A finished client has as long as a request may take to read its answer.
+    if (link.finishAsked && !instance.deadline) instance.deadline = Clock::now() + kRequestTimeout;
+    if (instance.writeInFlight) return;
+    if (!instance.written.empty()) {
+      instance.writing.overlapped = OVERLAPPED{};
+      if (WriteFile(instance.pipe, instance.written.data(), static_cast<DWORD>(instance.written.size()), nullptr,
+                    &instance.writing.overlapped) ||
+          GetLastError() == ERROR_IO_PENDING) {
+        ++instance.inFlight;
+        instance.writeInFlight = true;
+      } else {
+        clientGone(instance);
       }
-      Link& link = *event.link;
-      bool finished;
-      {
-        std::lock_guard<std::mutex> lock(core_->mutex);
-        finished = link.finishAsked;
-      }
-      if (!link.client || finished || link.goneTold) continue;
-      link.goneTold = true;
-      // The handler may let go of the client.
-      const auto onGone = link.client->onGone;
-      if (onGone) onGone(event.cancelled);
+      return;
     }
+    if (link.finishAsked) close(instance);
   }
 
- private:
-  // --- The I/O thread ------------------------------------------------------
-
-  void serve(HANDLE first) {
+  // Listens on the first instance, before the thread runs: stop() must find it.
+  void start(HANDLE first) {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
     adopt(first);
+  }
+
+  void run() {
     for (;;) {
       DWORD timeout = INFINITE;
-      if (const auto next = nearestDeadline()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
-        timeout = static_cast<DWORD>(std::max<long long>(left, 0));
+      {
+        std::lock_guard<std::recursive_mutex> lock(mutex);
+        if (stopping_ && instances_.empty()) {
+          ended_ = true;
+          changeUse(path_, 0, -1);
+          break;
+        }
+        if (const auto next = nearestDeadline()) {
+          const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+          timeout = static_cast<DWORD>(std::max<long long>(left, 0));
+        }
       }
       DWORD bytes = 0;
       ULONG_PTR key = 0;
       OVERLAPPED* overlapped = nullptr;
-      const BOOL ok = GetQueuedCompletionStatus(core_->port, &bytes, &key, &overlapped, timeout);
+      const BOOL ok = GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, timeout);
       const DWORD error = ok ? 0 : GetLastError();
+      std::lock_guard<std::recursive_mutex> lock(mutex);
       if (overlapped) {
         completed(*reinterpret_cast<Pending*>(overlapped), bytes, error);
-      } else if (key == kStopKey) {
-        break;
       } else if (key == kWakeKey) {
-        {
-          std::lock_guard<std::mutex> lock(core_->mutex);
-          core_->wakePosted = false;
-        }
+        wakePosted_ = false;
         for (auto& instance : instances_) pumpWrites(instance);
       }
       expireDeadlines();
       removeClosed();
     }
-    shutDown();
+    CloseHandle(port_);
   }
 
+ private:
   // Takes a new instance into the completion port and starts listening on it.
   void adopt(HANDLE pipe) {
     Instance& instance = instances_.emplace_back(pipe);
-    if (!CreateIoCompletionPort(pipe, core_->port, kPipeKey, 0)) {
+    if (!CreateIoCompletionPort(pipe, port_, kPipeKey, 0)) {
       close(instance);
       return;
     }
@@ -407,6 +383,7 @@ class Win32EndpointServer final : public EndpointServer {
 
   // Keeps one instance listening while there is room.
   void keepListening() {
+    if (stopping_) return;
     size_t open = 0;
     for (const auto& instance : instances_) {
       if (instance.stage == Stage::Listening) return;
@@ -420,6 +397,7 @@ class Win32EndpointServer final : public EndpointServer {
   void completed(Pending& pending, DWORD bytes, DWORD error) {
     Instance& instance = *pending.instance;
     --instance.inFlight;
+    if (pending.op == Op::Write) instance.writeInFlight = false;
     if (instance.stage == Stage::Closing) return;
     switch (pending.op) {
       case Op::Connect:
@@ -435,7 +413,6 @@ class Win32EndpointServer final : public EndpointServer {
         if (instance.stage != Stage::Closing) startRead(instance);
         break;
       case Op::Write:
-        instance.writeInFlight = false;
         if (error) {
           clientGone(instance);
           break;
@@ -449,7 +426,7 @@ class Win32EndpointServer final : public EndpointServer {
   void onConnected(Instance& instance) {
     instance.stage = Stage::AwaitingRequest;
     instance.deadline = Clock::now() + kRequestTimeout;
-    instance.link = std::make_shared<Link>(core_);
+    instance.link = std::make_shared<Link>(shared_from_this(), &instance);
     keepListening();
     startRead(instance);
   }
@@ -493,48 +470,12 @@ class Win32EndpointServer final : public EndpointServer {
 
   // Answers a client that broke the rules itself, and closes it.
   void refuse(Instance& instance, const std::string& why) {
-    {
-      std::lock_guard<std::mutex> lock(core_->mutex);
-      instance.link->out = "error " + why + "\nstatus 2\n";
-      instance.link->finishAsked = true;
-    }
+    instance.link->out = "error " + why + "\nstatus 2\n";
+    instance.link->finishAsked = true;
     instance.stage = Stage::Refused;
     instance.deadline = Clock::now() + kRequestTimeout;
     instance.in.clear();
     pumpWrites(instance);
-  }
-
-  // Writes what is queued; closes once a finished client has had it all.
-  void pumpWrites(Instance& instance) {
-    if (!instance.link || instance.stage == Stage::Closing || instance.stage == Stage::Listening) return;
-    bool finish;
-    bool drop;
-    {
-      std::lock_guard<std::mutex> lock(core_->mutex);
-      drop = instance.link->dropAsked;
-      finish = instance.link->finishAsked;
-      if (instance.written.empty()) instance.written.swap(instance.link->out);
-    }
-    if (drop) {
-      clientGone(instance);
-      return;
-    }
-    // A finished client has as long as a request may take to read its answer.
-    if (finish && !instance.deadline) instance.deadline = Clock::now() + kRequestTimeout;
-    if (instance.writeInFlight) return;
-    if (!instance.written.empty()) {
-      instance.writing.overlapped = OVERLAPPED{};
-      if (WriteFile(instance.pipe, instance.written.data(), static_cast<DWORD>(instance.written.size()), nullptr,
-                    &instance.writing.overlapped) ||
-          GetLastError() == ERROR_IO_PENDING) {
-        ++instance.inFlight;
-        instance.writeInFlight = true;
-      } else {
-        clientGone(instance);
-      }
-      return;
-    }
-    if (finish) close(instance);
   }
 
   void clientGone(Instance& instance) {
@@ -554,17 +495,19 @@ class Win32EndpointServer final : public EndpointServer {
     instance.stage = Stage::Closing;
     instance.deadline.reset();
     CancelIoEx(instance.pipe, nullptr);
+    wake();  // with nothing in flight no completion would come
   }
 
   void removeClosed() {
-    // A new listener first, so the name never vanishes between instances.
     bool closing = false;
     for (const auto& instance : instances_) closing |= instance.stage == Stage::Closing && instance.inFlight == 0;
     if (!closing) return;
-    if (!stopping_) keepListening();
+    // A new listener first, so the name never vanishes between instances.
+    keepListening();
     for (auto it = instances_.begin(); it != instances_.end();) {
       if (it->stage == Stage::Closing && it->inFlight == 0) {
-        CloseHandle(it->pipe);
+        if (it->pipe) CloseHandle(it->pipe);
+        if (it->link) it->link->instance = nullptr;
         it = instances_.erase(it);
       } else {
         ++it;
@@ -591,27 +534,8 @@ class Win32EndpointServer final : public EndpointServer {
     }
   }
 
-  void shutDown() {
-    stopping_ = true;
-    for (auto& instance : instances_) close(instance);
-    const Clock::time_point until = Clock::now() + std::chrono::seconds(1);
-    for (;;) {
-      removeClosed();
-      if (instances_.empty() || Clock::now() >= until) break;
-      DWORD bytes = 0;
-      ULONG_PTR key = 0;
-      OVERLAPPED* overlapped = nullptr;
-      GetQueuedCompletionStatus(core_->port, &bytes, &key, &overlapped, 100);
-      if (overlapped) --reinterpret_cast<Pending*>(overlapped)->instance->inFlight;
-    }
-    // Whatever the system never completed keeps its memory: freeing it could
-    // let a late completion write into it.
-    for (auto& instance : instances_) CloseHandle(instance.pipe);
-    if (!instances_.empty()) new std::list<Instance>(std::move(instances_));
-  }
-
   void post(Event event) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    if (!window_) return;
     events_.push_back(std::move(event));
     if (!eventsPosted_) {
       eventsPosted_ = true;
@@ -619,18 +543,148 @@ class Win32EndpointServer final : public EndpointServer {
     }
   }
 
-  std::wstring path_;
-  RequestHandler onRequest_;
-  std::shared_ptr<Core> core_;
-  PipeSecurity security_;
-  HWND window_ = nullptr;
-  std::thread io_;
-  // Guarded by core_->mutex.
+  const std::wstring path_;
+  PipeSecurity& security_;  // kept alive by the thread
+  const HANDLE port_;
+  // Guarded by mutex.
+  HWND window_;
   std::deque<Event> events_;
   bool eventsPosted_ = false;
-  // The I/O thread's own.
-  std::list<Instance> instances_;
+  bool wakePosted_ = false;
   bool stopping_ = false;
+  bool ended_ = false;
+  std::list<Instance> instances_;
+};
+
+class Win32EndpointClient final : public EndpointClient {
+ public:
+  explicit Win32EndpointClient(std::shared_ptr<Link> link) : link_(std::move(link)) { link_->client = this; }
+  // A client let go unanswered is closed with what it was sent.
+  ~Win32EndpointClient() override {
+    link_->client = nullptr;
+    finish();
+  }
+  Win32EndpointClient(const Win32EndpointClient&) = delete;
+  Win32EndpointClient& operator=(const Win32EndpointClient&) = delete;
+
+  void reply(const std::string& line) override {
+    Engine& engine = *link_->engine;
+    std::lock_guard<std::recursive_mutex> lock(engine.mutex);
+    if (link_->finishAsked || link_->gone) return;
+    link_->out += line;
+    link_->out += '\n';
+    if (link_->out.size() > kMostQueuedBytes) {
+      link_->dropAsked = true;
+      link_->gone = true;
+      engine.wake();
+      return;
+    }
+    if (link_->instance) engine.pumpWrites(*link_->instance);
+  }
+
+  void finish() override {
+    Engine& engine = *link_->engine;
+    std::lock_guard<std::recursive_mutex> lock(engine.mutex);
+    if (link_->finishAsked) return;
+    link_->finishAsked = true;
+    if (link_->instance) engine.pumpWrites(*link_->instance);
+    engine.wake();
+  }
+
+  bool connected() const override { return !link_->gone; }
+
+ private:
+  std::shared_ptr<Link> link_;
+};
+
+const wchar_t kWindowClass[] = L"TarnwickEndpointEvents";
+
+LRESULT CALLBACK endpointWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+class Win32EndpointServer final : public EndpointServer {
+ public:
+  Win32EndpointServer(const std::string& name, RequestHandler onRequest)
+      : path_(pipePath(name)), onRequest_(std::move(onRequest)), security_(std::make_shared<PipeSecurity>()) {
+    // Wine makes a further instance where Windows refuses the first one
+    // (FILE_FLAG_FIRST_PIPE_INSTANCE), so a client asks first.
+    const NameUse use = useOf(path_);
+    std::optional<std::string> owner;
+    if (use.serving) owner = "process " + std::to_string(GetCurrentProcessId()) + " (this one)";
+    else if (!use.lingering) owner = describeOwner(path_);
+    const HANDLE first = owner ? INVALID_HANDLE_VALUE : createInstance(path_, *security_, !use.lingering);
+    if (first == INVALID_HANDLE_VALUE) {
+      const DWORD error = owner ? ERROR_ACCESS_DENIED : GetLastError();
+      if (!owner) owner = describeOwner(path_);
+      if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)
+        raise(faults::kPortBusy, "The port is in use: " + comNameIn(name) + " is served by another window: " +
+                                     owner.value_or("(" + systemMessage(error) + ")") + ", " +
+                                     win::narrow(path_));
+      raise(faults::kPortOpenFailed, "The endpoint " + win::narrow(path_) + " could not be made: " +
+                                         systemMessage(error));
+    }
+    const HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    static const ATOM registered = [] {
+      WNDCLASSEXW wc{};
+      wc.cbSize = sizeof wc;
+      wc.lpfnWndProc = &endpointWindowProc;
+      wc.hInstance = GetModuleHandleW(nullptr);
+      wc.lpszClassName = kWindowClass;
+      return RegisterClassExW(&wc);
+    }();
+    (void)registered;
+    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    if (!port || !window_) {
+      const DWORD error = GetLastError();
+      CloseHandle(first);
+      if (port) CloseHandle(port);
+      if (window_) DestroyWindow(window_);
+      raise(faults::kPortOpenFailed, "The endpoint " + win::narrow(path_) + " could not be served: " +
+                                         systemMessage(error));
+    }
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    engine_ = std::make_shared<Engine>(path_, *security_, port, window_);
+    // The thread keeps what it uses; it may outlive this object.
+    engine_->start(first);
+    std::thread([engine = engine_, security = security_] { engine->run(); }).detach();
+  }
+
+  ~Win32EndpointServer() override {
+    engine_->stop();
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+  }
+
+  Win32EndpointServer(const Win32EndpointServer&) = delete;
+  Win32EndpointServer& operator=(const Win32EndpointServer&) = delete;
+
+  // On the user-interface thread, from the window procedure.
+  void deliver() {
+    for (Event& event : engine_->takeEvents()) {
+      if (event.request) {
+        onRequest_(event.text, std::make_shared<Win32EndpointClient>(event.link));
+        continue;
+      }
+      Link& link = *event.link;
+      bool finished;
+      {
+        std::lock_guard<std::recursive_mutex> lock(engine_->mutex);
+        finished = link.finishAsked;
+      }
+      if (!link.client || finished || link.goneTold) continue;
+      link.goneTold = true;
+      // The handler may let go of the client.
+      const auto onGone = link.client->onGone;
+      if (onGone) onGone(event.cancelled);
+    }
+  }
+
+ private:
+  std::wstring path_;
+  RequestHandler onRequest_;
+  std::shared_ptr<PipeSecurity> security_;
+  HWND window_ = nullptr;
+  std::shared_ptr<Engine> engine_;
 };
 
 LRESULT CALLBACK endpointWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
