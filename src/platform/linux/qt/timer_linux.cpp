@@ -4,6 +4,9 @@
 
 #include <QTimer>
 
+#include <algorithm>
+#include <climits>
+
 namespace platform {
 
 namespace {
@@ -21,7 +24,8 @@ class QtTimer final : public Timer {
       fire_ = nullptr;
       if (due) due();
     });
-    timer_->start(std::max(after, std::chrono::milliseconds{0}));
+    // QTimer counts in an int of milliseconds: about 24 days at most.
+    timer_->start(std::clamp(after, std::chrono::milliseconds{0}, std::chrono::milliseconds{INT_MAX}));
   }
 
   ~QtTimer() override {
