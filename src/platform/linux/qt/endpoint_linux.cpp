@@ -615,7 +615,7 @@ class UnixConnection final : public EndpointConnection {
         if (in_.empty()) return std::nullopt;
         return std::exchange(in_, {});
       }
-      if (interrupted()) return std::nullopt;
+      if (interrupted() && !readThroughInterrupts_) return std::nullopt;
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       const int wait = static_cast<int>(std::clamp<long long>(left.count(), 0, kPollSliceMs));
       pollfd p{fd_.fd, POLLIN, 0};
