@@ -3,8 +3,10 @@
 // and contract, declared without any system header. The Windows backend
 // forwards them to advapi32 (platform/windows/winreg_win32.cpp); the Linux one
 // emulates them over one REGEDIT4 file, <machine folder>/registry.reg
-// (platform/linux/winreg_emu.cpp). They live in namespace platform so that a
-// backend file may include <windows.h> beside this header, after it.
+// (platform/portable/winreg_emu.cpp, over the file that
+// platform/linux/winreg_linux.cpp reads and replaces). They live in namespace
+// platform so that a backend file may include <windows.h> beside this header,
+// after it.
 
 #include <cstdint>
 

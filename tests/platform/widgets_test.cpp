@@ -2,7 +2,7 @@
 // platform, driven by real mouse and key events.
 #include "platform/controls.h"
 #include "platform/fault.h"
-#include "platform/linux/qt/toolkit.h"
+#include "platform/linux/qt/toolkit_linux.h"
 #include "platform/portable/gif.h"
 #include "support/gif_maker.h"
 

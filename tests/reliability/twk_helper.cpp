@@ -22,7 +22,7 @@
 // With TWK_KEEP_COM1 set, exit and watch use the COM1 link already there.
 #include "config/config_dialog.h"
 #include "platform/files.h"
-#include "platform/linux/qt/toolkit.h"
+#include "platform/linux/qt/toolkit_linux.h"
 #include "shell/main_window.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // Test programs run with a QApplication (offscreen unless told otherwise) so
 // real widgets and the serial control's events work.
-#include "platform/linux/qt/toolkit.h"
+#include "platform/linux/qt/toolkit_linux.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/qt/toolkit.h"
+#include "platform/linux/qt/toolkit_linux.h"
 
 class Program {
  public:

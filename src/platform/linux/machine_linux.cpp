@@ -1,4 +1,4 @@
-#include "platform/linux/machine.h"
+#include "platform/linux/machine_linux.h"
 
 #include <cstdlib>
 

@@ -1,5 +1,5 @@
 #pragma once
-// Forms and controls on Qt Widgets, behind the interfaces of platform/controls.h.
+// The program's windows on Qt Widgets, behind the interfaces of platform/controls.h.
 
 #include "platform/controls.h"
 

@@ -1,7 +1,7 @@
-#include "platform/linux/qt/toolkit.h"
+#include "platform/linux/qt/toolkit_linux.h"
 
 #include "platform/controls.h"
-#include "platform/linux/qt/qt_controls.h"
+#include "platform/linux/qt/form_linux.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,17 +1,18 @@
-#include "platform/linux/qt/qt_controls.h"
+// The controls on Qt Widgets: each one a widget, with the mouse and keyboard
+// handling the program's events expect, wrapped in the control interface.
+#include "platform/linux/qt/controls_linux.h"
 
 #include "platform/fault.h"
 #include "platform/files.h"
-#include "platform/linux/qt/toolkit.h"
+#include "platform/linux/qt/toolkit_linux.h"
 #include "platform/portable/gif.h"
 #include "platform/portable/toolkit_common.h"
 
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QHash>
@@ -20,13 +21,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMargins>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QWidget>
 
 #include <algorithm>
@@ -36,19 +35,6 @@
 namespace platform {
 
 namespace {
-
-// The program's text is UTF-8.
-QString toQt(const std::string& text) { return QString::fromStdString(text); }
-std::string fromQt(const QString& text) { return text.toStdString(); }
-
-qreal logicalDpi(const QWidget* widget) {
-  const QScreen* screen = widget->screen();
-  return screen ? screen->logicalDotsPerInch() : 96.0;
-}
-
-int toPixels(int twips, qreal dpi) { return qRound(twips * dpi / 1440.0); }
-
-int toTwips(int pixels, qreal dpi) { return qRound(pixels * 1440.0 / dpi); }
 
 // 1 left, 2 right, 4 middle; 0 for buttons the program has no code for.
 int buttonCode(Qt::MouseButton button) {
@@ -70,7 +56,7 @@ void applyFont(QWidget* widget, const Font* font) {
   widget->setFont(qfont);
 }
 
-Qt::Alignment toQt(Align align) {
+Qt::Alignment alignment(Align align) {
   switch (align) {
     case Align::Center: return Qt::AlignHCenter | Qt::AlignTop;
     case Align::Right: return Qt::AlignRight | Qt::AlignTop;
@@ -209,7 +195,7 @@ class QtLabel : public Wrapper<Label, LabelWidget> {
  public:
   QtLabel(LabelWidget* label, Align align) : Wrapper(label), align_(align) {
     label->owner = this;
-    label->setAlignment(toQt(align));
+    label->setAlignment(alignment(align));
     label->setWordWrap(true);
     fitRightAligned();
   }
@@ -377,172 +363,54 @@ class QtImage : public Wrapper<Image, QLabel> {
   std::string file_;  // as the program gave it
 };
 
-class QtForm;
-
-// A top-level window that leaves closing to the program.
-class FormWidget : public QWidget {
- public:
-  QtForm* owner = nullptr;  // nullptr once the form is gone
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-};
-
-class QtForm : public FormBase {
- public:
-  QtForm() : window_(new FormWidget) {
-    window_->owner = this;
-    setClientSize(toTwips(window_->width(), dpi()), toTwips(window_->height(), dpi()));
-  }
-
-  ~QtForm() override {
-    window_->owner = nullptr;
-    controls_.clear();  // they let go of their widgets first
-    if (!QCoreApplication::instance()) return;  // the process is ending; Qt has let go of its windows
-    window_->hide();
-    if (callbackDepth() > 0) window_->deleteLater();
-    else delete window_;
-  }
-
-  QWidget* window() const { return window_; }
-
-  void setCaption(const std::string& caption) override { window_->setWindowTitle(toQt(caption)); }
-  std::string caption() const override { return fromQt(window_->windowTitle()); }
-
-  void setClientSize(int widthTwips, int heightTwips) override {
-    const QMargins margins = frameMargins();
-    const int width = toPixels(widthTwips, dpi());
-    const int height = toPixels(heightTwips, dpi());
-    window_->setFixedSize(width, height);
-    widthTwips_ = toTwips(width + margins.left() + margins.right(), dpi());
-    heightTwips_ = toTwips(height + margins.top() + margins.bottom(), dpi());
-  }
-
-  // The first time, the focus goes to the first control of the tab order
-  // that can take it, as Tab brings it there: a text field's text is
-  // selected, so typing replaces it.
-  void show() override {
-    if (!window_->focusWidget()) focusFirst();
-    window_->show();
-    window_->raise();
-    window_->activateWindow();
-  }
-  void hide() override { window_->hide(); }
-  bool visible() const override { return window_->isVisible(); }
-
-  Frame* addFrame(Frame* parent, Twips at, const std::string& caption) override {
-    return adopt<QtFrame>(place(new QGroupBox(toQt(caption), host(parent)), at));
-  }
-
-  CommandButton* addCommandButton(Frame* parent, Twips at, const std::string& caption,
-                                  const Font* font) override {
-    auto* button = place(new ButtonWidget(toQt(caption), host(parent)), at);
-    applyFont(button, font);
-    return adopt<QtCommandButton>(button);
-  }
-
-  Label* addLabel(Frame* parent, Twips at, const std::string& caption, Align align,
-                  const Font* font) override {
-    auto* label = place(new LabelWidget(toQt(caption), host(parent)), at);
-    applyFont(label, font);
-    return adopt<QtLabel>(label, align);
-  }
-
-  TextBox* addTextBox(Frame* parent, Twips at, const std::string& text) override {
-    return adopt<QtTextBox>(place(new QLineEdit(toQt(text), host(parent)), at));
-  }
-
-  ComboBox* addComboBox(Frame* parent, Twips at, const std::vector<std::string>& items) override {
-    return adopt<QtComboBox>(place(new QComboBox(host(parent)), at), items);
-  }
-
-  ListBox* addListBox(Frame* parent, Twips at) override {
-    return adopt<QtListBox>(place(new QListWidget(host(parent)), at));
-  }
-
-  Image* addImage(Frame* parent, Twips at) override {
-    return adopt<QtImage>(place(new QLabel(host(parent)), at));
-  }
-
-  void setTabOrder(const std::vector<Control*>& order) override {
-    std::vector<QWidget*> chain;
-    for (const Control* control : order) chain.push_back(widgetOf(control));
-    for (const auto& control : controls_) {
-      QWidget* widget = widgetOf(control.get());
-      if (std::find(chain.begin(), chain.end(), widget) == chain.end())
-        widget->setFocusPolicy(Qt::NoFocus);
-    }
-    for (size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
-    tabOrder_ = chain;
-  }
-
-  void setFocus(Control* control) override { widgetOf(control)->setFocus(Qt::OtherFocusReason); }
-
- private:
-  qreal dpi() const { return logicalDpi(window_); }
-
-  // The window frame around the inside: as the window system reports it once
-  // the window is shown, else that of a typical desktop window (4-pixel
-  // borders and a 27-pixel title bar at 96 DPI, so 8 and 31 pixels in all).
-  QMargins frameMargins() const {
-    const QRect outer = window_->frameGeometry();
-    const QRect inner = window_->geometry();
-    if (window_->isVisible() && outer != inner) {
-      return {inner.left() - outer.left(), inner.top() - outer.top(),
-              outer.right() - inner.right(), outer.bottom() - inner.bottom()};
-    }
-    const int border = qRound(4 * dpi() / 96.0);
-    return {border, qRound(27 * dpi() / 96.0), border, border};
-  }
-
-  void focusFirst() {
-    for (QWidget* widget : tabOrder_) {
-      if (widget->isHidden() || !widget->isEnabled()) continue;
-      widget->setFocus(Qt::TabFocusReason);
-      if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->selectAll();
-      if (auto* combo = qobject_cast<QComboBox*>(widget); combo && combo->lineEdit())
-        combo->lineEdit()->selectAll();
-      return;
-    }
-  }
-
-  void applyOuterSize() override {
-    const QMargins margins = frameMargins();
-    const int width = toPixels(widthTwips_, dpi()) - margins.left() - margins.right();
-    const int height = toPixels(heightTwips_, dpi()) - margins.top() - margins.bottom();
-    window_->setFixedSize(std::max(width, 0), std::max(height, 0));
-  }
-
-  QWidget* host(Frame* frame) const { return frame ? widgetOf(frame) : window_; }
-
-  template <class W>
-  W* place(W* widget, Twips at) const {
-    widget->setGeometry(toPixels(at.left, dpi()), toPixels(at.top, dpi()),
-                        toPixels(at.width, dpi()), toPixels(at.height, dpi()));
-    return widget;
-  }
-
-  FormWidget* window_;
-  std::vector<QWidget*> tabOrder_;
-};
-
-void FormWidget::closeEvent(QCloseEvent* event) {
-  event->ignore();  // the program decides whether the window goes
-  if (owner) fire(owner->onClose);
+// Gives the widget its place inside its parent.
+template <class W>
+W* placed(W* widget, const QRect& at) {
+  widget->setGeometry(at);
+  return widget;
 }
 
 }  // namespace
 
-std::unique_ptr<Form> newQtForm() { return std::make_unique<QtForm>(); }
+std::unique_ptr<Frame> newQtFrame(QWidget* parent, const QRect& at, const std::string& caption) {
+  return std::make_unique<QtFrame>(placed(new QGroupBox(toQt(caption), parent), at));
+}
+
+std::unique_ptr<CommandButton> newQtCommandButton(QWidget* parent, const QRect& at,
+                                                  const std::string& caption, const Font* font) {
+  auto* button = placed(new ButtonWidget(toQt(caption), parent), at);
+  applyFont(button, font);
+  return std::make_unique<QtCommandButton>(button);
+}
+
+// The font comes before the caption is fitted to the box.
+std::unique_ptr<Label> newQtLabel(QWidget* parent, const QRect& at, const std::string& caption,
+                                  Align align, const Font* font) {
+  auto* label = placed(new LabelWidget(toQt(caption), parent), at);
+  applyFont(label, font);
+  return std::make_unique<QtLabel>(label, align);
+}
+
+std::unique_ptr<TextBox> newQtTextBox(QWidget* parent, const QRect& at, const std::string& text) {
+  return std::make_unique<QtTextBox>(placed(new QLineEdit(toQt(text), parent), at));
+}
+
+std::unique_ptr<ComboBox> newQtComboBox(QWidget* parent, const QRect& at,
+                                        const std::vector<std::string>& items) {
+  return std::make_unique<QtComboBox>(placed(new QComboBox(parent), at), items);
+}
+
+std::unique_ptr<ListBox> newQtListBox(QWidget* parent, const QRect& at) {
+  return std::make_unique<QtListBox>(placed(new QListWidget(parent), at));
+}
+
+std::unique_ptr<Image> newQtImage(QWidget* parent, const QRect& at) {
+  return std::make_unique<QtImage>(placed(new QLabel(parent), at));
+}
 
 QWidget* widgetOf(const Control* control) {
   const auto* qtControl = dynamic_cast<const QtControl*>(control);
   return qtControl ? qtControl->widget() : nullptr;
-}
-
-QWidget* windowOf(const Form* form) {
-  const auto* qtForm = dynamic_cast<const QtForm*>(form);
-  return qtForm ? qtForm->window() : nullptr;
 }
 
 }  // namespace platform

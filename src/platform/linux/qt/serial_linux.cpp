@@ -1,7 +1,7 @@
 #include "platform/serial.h"
 
 #include "platform/fault.h"
-#include "platform/linux/machine.h"
+#include "platform/linux/machine_linux.h"
 #include "platform/portable/serial_model.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "platform/program.h"
 
-#include "platform/linux/qt/toolkit.h"
+#include "platform/linux/qt/toolkit_linux.h"
 
 #include <QApplication>
 
