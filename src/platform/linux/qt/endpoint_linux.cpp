@@ -9,7 +9,7 @@
 
 #include "platform/console.h"
 #include "platform/fault.h"
-#include "platform/linux/machine.h"
+#include "platform/linux/machine_linux.h"
 
 #include <QFile>
 #include <QSocketNotifier>
