@@ -1,37 +1,27 @@
-// The window's endpoint on Linux: a Unix-domain stream socket in a folder of
-// the user's own, every peer checked for the user's id. The window's side
-// runs on QSocketNotifiers and QTimers, never blocking; tarnwick-switch's side
-// is plain poll(). A lock file beside the socket, held for the server's life,
-// tells a running owner from one that was killed, so two windows starting at
-// once cannot both take the socket over.
+// The window's side of the Linux endpoint: a Unix-domain stream socket in a
+// folder of the user's own, every peer checked for the user's id, run on
+// QSocketNotifiers and QTimers, never blocking. A lock file beside the
+// socket, held for the server's life, tells a running owner from one that was
+// killed, so two windows starting at once cannot both take the socket over.
 
 #include "platform/endpoint.h"
 
 #include "platform/console.h"
 #include "platform/fault.h"
-#include "platform/linux/machine_linux.h"
+#include "platform/linux/endpoint_linux.h"
+#include "platform/portable/endpoint_rules.h"
 
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -39,119 +29,27 @@ namespace platform {
 
 namespace {
 
-// sun_path holds 108 bytes with the terminating zero.
-constexpr size_t kMostSocketPath = sizeof(sockaddr_un::sun_path) - 1;
-// A client that stops reading is dropped beyond this much unsent text.
-constexpr size_t kMostQueuedBytes = 64 * 1024;
+using endpoint_linux::Fd;
+using endpoint_linux::fill;
+using endpoint_linux::folderOf;
+using endpoint_linux::isPrivateFolder;
+using endpoint_linux::portOf;
+using endpoint_linux::shortFolder;
+using endpoint_linux::connectTo;
+using endpoint_linux::peerOf;
+using endpoint_rules::RequestReader;
+
 // How long finish() goes on trying to hand the last lines to a slow reader.
 constexpr std::chrono::milliseconds kFlushTimeout{2000};
 // Connections still owing their request; more are refused at once.
 constexpr size_t kMostWaiting = 64;
-// How long tarnwick-switch tries an owner whose queue of connections is full.
-constexpr std::chrono::milliseconds kConnectPatience{1000};
-// The longest a client's poll sleeps before looking at interrupted() again:
-// a signal that lands just before poll() would otherwise wait out the deadline.
-constexpr int kPollSliceMs = 50;
 
 std::string systemText(int error) { return std::strerror(error); }
-
-std::string decimal(long long n) { return std::to_string(n); }
-
-bool fill(sockaddr_un& address, const std::string& path) {
-  if (path.empty() || path.size() > kMostSocketPath) return false;
-  address = {};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  return true;
-}
-
-// The socket's folder: everything before the last '/'.
-std::string folderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The short private folder used when the usual one makes the socket's path too
-// long for a Unix socket.
-std::string shortFolder() { return "/tmp/tarnwick-" + decimal(::geteuid()); }
-
-// A folder only this user may enter: a real directory (not a link), ours, no
-// access for anyone else. What $XDG_RUNTIME_DIR and the short folder must be.
-bool isPrivateFolder(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
-}
-
-// 64-bit FNV-1a: stable across builds and systems, enough to tell stores apart.
-uint64_t fnv1a(const std::string& text) {
-  uint64_t hash = 14695981039346656037ull;
-  for (const unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
-// The settings folder as the system resolves it, so that two spellings of one
-// store ("a//b", a linked folder) meet at one endpoint.
-std::string storeIdentity() {
-  std::string folder = machineFolder();
-  if (char* real = ::realpath(folder.c_str(), nullptr)) {
-    folder = real;
-    std::free(real);
-  }
-  return folder;
-}
 
 std::string processName(pid_t pid) {
   QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
   if (!comm.open(QIODevice::ReadOnly)) return "?";
   return comm.readAll().trimmed().toStdString();
-}
-
-// "COM3" out of ".../tarnwick-1000-COM3-<hash>.sock"; the path itself for a
-// name of another shape.
-std::string portOf(const std::string& path) {
-  const auto at = path.rfind("-COM");
-  if (at == std::string::npos) return path;
-  const auto end = path.find('-', at + 1);
-  return path.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
-}
-
-struct Fd {
-  int fd = -1;
-  Fd() = default;
-  explicit Fd(int f) : fd(f) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  void reset(int f = -1) {
-    if (fd >= 0) ::close(fd);
-    fd = f;
-  }
-  int release() { return std::exchange(fd, -1); }
-};
-
-std::optional<ucred> peerOf(int fd) {
-  ucred cred{};
-  socklen_t size = sizeof cred;
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0) return std::nullopt;
-  return cred;
-}
-
-// A nonblocking connect to the socket at path: the connected socket, or -1
-// with errno set.
-int connectTo(const std::string& path) {
-  sockaddr_un address;
-  if (!fill(address, path)) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (fd.fd < 0) return -1;
-  if (::connect(fd.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return -1;
-  return fd.release();
 }
 
 // Objects of a connection are deleted from the event loop: a connection may
@@ -207,8 +105,7 @@ class Connection final : public EndpointClient, public std::enable_shared_from_t
     QObject::connect(deadline_, &QTimer::timeout, [this] {
       const auto keep = shared_from_this();
       if (state_ == State::Reading) {
-        refuse("no request within " +
-               decimal(std::chrono::duration_cast<std::chrono::seconds>(kRequestTimeout).count()) + " s");
+        refuse(endpoint_rules::noRequestText());
       } else if (state_ == State::Finishing) {
         closeNow();
       }
@@ -220,7 +117,7 @@ class Connection final : public EndpointClient, public std::enable_shared_from_t
     if (state_ == State::Closed || state_ == State::Finishing || writeFailed_) return;
     out_ += line;
     out_ += '\n';
-    if (out_.size() > kMostQueuedBytes) {
+    if (out_.size() > endpoint_rules::kMostQueuedBytes) {
       lose();
       return;
     }
@@ -257,7 +154,7 @@ class Connection final : public EndpointClient, public std::enable_shared_from_t
     for (int turn = 0; turn < 16; ++turn) {
       const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
       if (n > 0) {
-        in_.append(buffer, static_cast<size_t>(n));
+        reader_.take(buffer, static_cast<size_t>(n));
         if (!takeLines() || state_ == State::Closed || state_ == State::Finishing) return;
         continue;
       }
@@ -275,29 +172,14 @@ class Connection final : public EndpointClient, public std::enable_shared_from_t
     }
   }
 
-  // Acts on the whole lines read so far; false once the connection was refused.
+  // Acts on what the client's bytes say; false once the connection was refused.
   bool takeLines() {
     for (;;) {
-      const auto end = in_.find('\n');
-      if (state_ == State::Reading) {
-        if (end == std::string::npos ? in_.size() >= kMostRequestBytes : end + 1 > kMostRequestBytes) {
-          refuse("request too long");
-          return false;
-        }
-      }
-      if (end == std::string::npos) {
-        // After the request only "cancel" matters: a client's other bytes are
-        // not kept.
-        if (state_ != State::Reading && in_.size() > kMostRequestBytes) in_.clear();
-        return true;
-      }
-      std::string line = in_.substr(0, end);
-      in_.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (state_ == State::Reading) {
-        deliver(line);
-      } else if (state_ == State::Requested && line == "cancel") {
-        gone(true);
+      switch (reader_.next()) {
+        case RequestReader::Heard::Nothing: return true;
+        case RequestReader::Heard::TooLong: refuse(endpoint_rules::tooLongText()); return false;
+        case RequestReader::Heard::Request: deliver(reader_.request()); break;
+        case RequestReader::Heard::Cancel: gone(true); break;
       }
       if (state_ == State::Closed || state_ == State::Finishing) return true;
     }
@@ -326,8 +208,7 @@ class Connection final : public EndpointClient, public std::enable_shared_from_t
 
   // Answers a request that cannot be taken; nothing reaches the handler.
   void refuse(const std::string& text) {
-    reply("error " + text);
-    reply("status 2");
+    for (const std::string& line : endpoint_rules::refusalLines(text)) reply(line);
     finish();
   }
 
@@ -396,7 +277,7 @@ class Connection final : public EndpointClient, public std::enable_shared_from_t
   QSocketNotifier* readable_ = nullptr;
   QSocketNotifier* writable_ = nullptr;
   QTimer* deadline_ = nullptr;  // the request's, then the last lines'
-  std::string in_;
+  RequestReader reader_;
   std::string out_;
   bool peerGone_ = false;
   bool writeFailed_ = false;
@@ -503,7 +384,7 @@ class UnixServer final : public EndpointServer {
     Fd probe(connectTo(path_));
     if (probe.fd >= 0) {
       if (const auto cred = peerOf(probe.fd)) {
-        owner += ": process " + decimal(cred->pid) + " (" + processName(cred->pid) + ")";
+        owner += ": process " + std::to_string(cred->pid) + " (" + processName(cred->pid) + ")";
       }
     }
     raise(faults::kPortBusy, "The port is in use: " + portOf(path_) + " is served by " + owner + ", endpoint " + path_);
@@ -577,117 +458,10 @@ void Connection::leaveServer() {
 
 RequestHandler Connection::handlerOf() const { return server_ ? server_->handler() : RequestHandler{}; }
 
-// tarnwick-switch's end.
-class UnixConnection final : public EndpointConnection {
- public:
-  explicit UnixConnection(int fd) : fd_(fd) {}
-
-  bool send(const std::string& line) override {
-    const std::string text = line + "\n";
-    size_t sent = 0;
-    const auto giveUp = std::chrono::steady_clock::now() + kConnectPatience;
-    while (sent < text.size()) {
-      const ssize_t n = ::send(fd_.fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n > 0) {
-        sent += static_cast<size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && std::chrono::steady_clock::now() < giveUp) {
-        pollfd p{fd_.fd, POLLOUT, 0};
-        ::poll(&p, 1, kPollSliceMs);
-        continue;
-      }
-      return false;
-    }
-    return true;
-  }
-
-  std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline) override {
-    for (;;) {
-      const auto end = in_.find('\n');
-      if (end != std::string::npos) {
-        std::string line = in_.substr(0, end);
-        in_.erase(0, end + 1);
-        return line;
-      }
-      if (closed_) {
-        if (in_.empty()) return std::nullopt;
-        return std::exchange(in_, {});
-      }
-      if (interrupted() && !readThroughInterrupts_) return std::nullopt;
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      const int wait = static_cast<int>(std::clamp<long long>(left.count(), 0, kPollSliceMs));
-      pollfd p{fd_.fd, POLLIN, 0};
-      const int ready = ::poll(&p, 1, wait);
-      if (ready < 0) {
-        if (errno == EINTR) continue;  // a signal: interrupted() tells whether to stop
-        closed_ = true;
-        continue;
-      }
-      if (ready == 0) {
-        if (left.count() <= 0) return std::nullopt;
-        continue;
-      }
-      char buffer[4096];
-      const ssize_t n = ::recv(fd_.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n > 0) {
-        in_.append(buffer, static_cast<size_t>(n));
-      } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        closed_ = true;  // ended, or reset by an owner that went away
-      }
-    }
-  }
-
-  bool closed() const override { return closed_; }
-
- private:
-  Fd fd_;
-  std::string in_;
-  bool closed_ = false;
-};
-
 }  // namespace
 
 std::unique_ptr<EndpointServer> serveEndpoint(const std::string& name, RequestHandler onRequest) {
   return std::make_unique<UnixServer>(name, std::move(onRequest));
-}
-
-std::unique_ptr<EndpointConnection> connectEndpoint(const std::string& name) {
-  const auto giveUp = std::chrono::steady_clock::now() + kConnectPatience;
-  for (;;) {
-    Fd fd(connectTo(name));
-    if (fd.fd >= 0) {
-      // Only an owner of this user's is spoken to.
-      const auto cred = peerOf(fd.fd);
-      if (!cred || cred->uid != ::geteuid()) return nullptr;
-      return std::make_unique<UnixConnection>(fd.release());
-    }
-    // EAGAIN: the owner's queue of new connections is full (a window that
-    // hangs); anything else: no owner.
-    if (errno != EAGAIN || interrupted() || std::chrono::steady_clock::now() >= giveUp) return nullptr;
-    std::this_thread::sleep_for(std::chrono::milliseconds{20});
-  }
-}
-
-std::string endpointName(int commPort) {
-  char hash[17];
-  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(storeIdentity())));
-  const std::string leaf = "tarnwick-" + decimal(::geteuid()) + "-COM" + decimal(commPort) + "-" + hash + ".sock";
-  // The user's runtime folder when it is really private; else the settings
-  // folder (when this user may write there); else, as for a path too long for
-  // a socket, the short private folder.
-  std::string folder;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/' && isPrivateFolder(runtime)) {
-    folder = runtime;
-  } else {
-    const std::string settings = machineFolder();
-    if (::access(settings.c_str(), W_OK) == 0) folder = settings;
-  }
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (folder.empty() || folder.size() + 1 + leaf.size() > kMostSocketPath) folder = shortFolder();
-  return folder + "/" + leaf;
 }
 
 }  // namespace platform
