@@ -93,9 +93,11 @@ if(TARNWICK_TESTS)
   target_link_libraries(test_persist PRIVATE tarnwick_testmachine gtest_main)
 
   # The portable layer's rules, the tests Linux runs too: the settings-text
-  # table, the serial property model over a scripted device, the GIF decoder.
+  # table, the serial property model over a scripted device, the GIF decoder,
+  # the endpoint's byte rules.
   add_executable(test_portable ${tests}/platform/settings_text_test.cpp
-                 ${tests}/platform/serial_model_test.cpp ${tests}/platform/gif_test.cpp)
+                 ${tests}/platform/serial_model_test.cpp ${tests}/platform/gif_test.cpp
+                 ${tests}/platform/endpoint_rules_test.cpp)
   target_link_libraries(test_portable PRIVATE tarnwick_program gtest_main)
   target_include_directories(test_portable PRIVATE ${tests})
 
@@ -126,6 +128,11 @@ if(TARNWICK_TESTS)
   target_link_options(take_capture PRIVATE -municode)
   set_target_properties(test_win32 take_capture PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+  # The window's named pipe and its timers, both ends in one process.
+  add_executable(test_endpoint ${tests}/wine/endpoint_test.cpp)
+  target_link_libraries(test_endpoint PRIVATE tarnwick_windows gtest_main)
+  set_target_properties(test_endpoint PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 endif()
 
 # The serial round trip that bench/wine.sh times against the baseline.

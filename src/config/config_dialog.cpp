@@ -1,6 +1,7 @@
 #include "config/config_dialog.h"
 
 #include "link/mcu.h"
+#include "link/remote.h"
 #include "persist/convert.h"
 #include "persist/errorreport.h"
 #include "persist/regkeys.h"
@@ -209,8 +210,10 @@ void btnSave_Click() {
 
   step([] { g.gUpdateMode = 0; });
   step([] { StoreSettings(); });
+  StopServing(step);  // the endpoint follows the port, which may change here
   step([] { Main().MSComm->setPortOpen(false); });
   ApplySerialSettings(step, 8, 5);
+  ServeLine();
   step([] { UnloadConfig(); });
 }
 

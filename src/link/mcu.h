@@ -8,9 +8,13 @@
 #include "platform/serial.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 void cmdInit_Click();
+// Initialize MCU's steps in the caller's procedure: the log line, then "P90".
+// The fault, already reported, when the command could not be sent.
+std::optional<platform::Fault> InitializeMcu(const Steps& step);
 void MSComm_OnComm();
 void HandleInput(const std::string& text);
 

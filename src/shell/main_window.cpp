@@ -3,6 +3,7 @@
 #include "config/config_dialog.h"
 #include "link/mcu.h"
 #include "link/ports.h"
+#include "link/remote.h"
 #include "persist/convert.h"
 #include "persist/errorreport.h"
 #include "persist/regkeys.h"
@@ -142,6 +143,7 @@ void Form_Load() {
   step([&] { frmConfig().StopBits->setText(g.gStopBits); });
 
   ApplySerialSettings(step, 3, 1);
+  ServeLine();
 }
 
 void Label1_DblClick() {
@@ -166,6 +168,7 @@ void btnConfigure_Click() {
 
 void btnExit_Click() {
   const Steps step("[btnExit_Click] Error (");
+  StopServing(step);  // a script's pulse gets its off while the port is still open
   step([] { Main().MSComm->input(); });  // drop what waits unread
   step([] { Main().MSComm->setPortOpen(false); });
   step([] { UnloadConfig(); });

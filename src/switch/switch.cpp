@@ -8,6 +8,7 @@
 #include "persist/regkeys.h"
 #include "persist/settings.h"
 #include "platform/console.h"
+#include "platform/endpoint.h"
 #include "platform/fault.h"
 
 #include <chrono>
@@ -22,23 +23,10 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr uint32_t kLocalMachine = 0x80000002u;
-// An hour: longer is a typing slip, not a pulse or a wait anyone means.
-constexpr int kLongestMs = 3600000;
 const std::string kProgram = "tarnwick-switch";
 
 // A fault in the words of the window's log file.
 void ReportFault(const char* tag, const platform::Fault& fault) { platform::writeErr(ErrorReportText(tag, fault)); }
-
-// Digits only, within lo..hi.
-std::optional<int> WholeNumber(const std::string& text, int lo, int hi) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
-  const int value = std::stoi(text);
-  if (value < lo || value > hi) return std::nullopt;
-  return value;
-}
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // An answer line: printed at once, kept for the exit status. A bare line end
 // is no answer.
@@ -159,6 +147,64 @@ int Pulse(const std::string& on, const std::string& off) {
   return Outcome();
 }
 
+// After an interrupt: how long the window may take to send the pulse's off
+// and say so, before we give up listening (the off goes out all the same).
+constexpr milliseconds kCancelGrace{1000};
+// Beyond the request's own times: a window busy with a dialog or a redraw.
+constexpr milliseconds kOwnerSlack{10000};
+
+// The request through the window that holds the line: its answer lines to
+// standard output, its messages to standard error, its status as ours. The
+// window times a pulse, so an interrupt only asks it to end the pulse now.
+int AskOwner(platform::EndpointConnection& owner, const std::string& port) {
+  const std::string noStatus = kProgram + ": the window serving COM" + port +
+                               " ended the request without a status; the port's state is not known";
+  if (!owner.send(RequestLine(s.request))) {
+    platform::writeErr(noStatus);
+    return switchstatus::kNoLine;
+  }
+  const milliseconds expected(s.request.pulseMs + s.request.waitMs * 2);
+  Clock::time_point deadline = Clock::now() + expected + kOwnerSlack;
+  bool cancelled = false;
+  std::optional<int> status;
+  while (!status && !owner.closed() && Clock::now() < deadline) {
+    if (platform::interrupted() && !cancelled) {
+      cancelled = true;
+      owner.send("cancel");
+      owner.readThroughInterrupts();
+      deadline = std::min(deadline, Clock::now() + kCancelGrace);
+    }
+    const std::optional<std::string> line = owner.readLine(deadline);
+    if (!line) {
+      // Nothing yet: an interrupt cut the read short, or the owner closed.
+      if (cancelled) std::this_thread::sleep_for(milliseconds(10));
+      continue;
+    }
+    const size_t space = line->find(' ');
+    const std::string kind = line->substr(0, space);
+    const std::string text = space == std::string::npos ? std::string() : line->substr(space + 1);
+    if (kind == "answer") platform::writeOut(text);
+    else if (kind == "error") platform::writeErr(text);
+    else if (kind == "status" && !text.empty() && text.size() < 4 &&
+             text.find_first_not_of("0123456789") == std::string::npos)
+      status = std::stoi(text);
+  }
+  if (!status && cancelled) {
+    // The window ends a cancelled pulse at once; we only missed its word.
+    platform::writeErr(kProgram + ": interrupted; asked the window serving COM" + port + " to end the request");
+    return platform::interruptStatus();
+  }
+  if (!status) {
+    platform::writeErr(noStatus);
+    return switchstatus::kNoLine;
+  }
+  // The window cannot know which signal ended us: a refusal or a lost line
+  // says more than the interrupt, anything else is the interrupt's status.
+  if (cancelled && *status != switchstatus::kRefused && *status != switchstatus::kNoLine)
+    return platform::interruptStatus();
+  return *status;
+}
+
 void CloseLine() {
   try {
     if (s.comm && s.comm->portOpen()) {
@@ -175,104 +221,18 @@ void CloseLine() {
 
 std::vector<std::string> UsageLines() {
   return {
-      "usage: tarnwick-switch [--wait MS] PORT on|off",
-      "       tarnwick-switch [--wait MS] PORT pulse MS",
-      "       tarnwick-switch [--wait MS] init",
+      "usage: tarnwick-switch [--wait MS] [--com N] PORT on|off",
+      "       tarnwick-switch [--wait MS] [--com N] PORT pulse MS",
+      "       tarnwick-switch [--wait MS] [--com N] init",
       "Switches port PORT (1-5) of the board on the line the window uses, with the",
       "window's stored line settings; pulse: on, MS milliseconds, off; init: P90.",
+      "When a window holds the COM port, the command goes through that window.",
       "  --wait MS  how long to wait for the board's answer (default 1000; 0: do not wait)",
+      "  --com N    the board on COM port N instead of the stored one",
       "Prints the board's answer lines. Exit status: 0 answered (or sent, with --wait 0),",
       "1 the board answered ERR, 2 bad arguments, 3 the port could not be opened or set up,",
       "4 no answer within the wait; 128 + signal (130 on Windows) when interrupted.",
   };
-}
-
-std::optional<SwitchRequest> ParseArguments(const std::vector<std::string>& args, std::string& error,
-                                            bool& help) {
-  SwitchRequest request;
-  std::vector<std::string> words;
-  help = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      help = true;
-      return std::nullopt;
-    }
-    if (arg == "--wait" || arg.rfind("--wait=", 0) == 0) {
-      std::string value;
-      if (arg != "--wait") value = arg.substr(7);
-      else if (i + 1 < args.size()) value = args[++i];
-      else {
-        error = "--wait needs a number of milliseconds";
-        return std::nullopt;
-      }
-      const auto ms = WholeNumber(value, 0, kLongestMs);
-      if (!ms) {
-        error = "--wait takes 0 to " + std::to_string(kLongestMs) + " milliseconds, not " + Quoted(value);
-        return std::nullopt;
-      }
-      request.waitMs = *ms;
-      continue;
-    }
-    if (arg.size() > 1 && arg[0] == '-') {
-      error = "unknown option " + Quoted(arg);
-      return std::nullopt;
-    }
-    words.push_back(arg);
-  }
-  if (words.empty()) {
-    error = "no command given";
-    return std::nullopt;
-  }
-  if (words[0] == "init") {
-    if (words.size() != 1) {
-      error = "init takes nothing after it, not " + Quoted(words[1]);
-      return std::nullopt;
-    }
-    request.action = SwitchAction::Init;
-    return request;
-  }
-  const auto port = WholeNumber(words[0], 1, kPorts);
-  if (!port) {
-    error = "PORT must be 1 to " + std::to_string(kPorts) + ", not " + Quoted(words[0]);
-    return std::nullopt;
-  }
-  request.port = *port;
-  const std::string command = words.size() > 1 ? words[1] : "";
-  const size_t expected = command == "pulse" ? 3 : 2;
-  if (command == "on") request.action = SwitchAction::On;
-  else if (command == "off") request.action = SwitchAction::Off;
-  else if (command == "pulse") request.action = SwitchAction::Pulse;
-  else {
-    error = command.empty() ? "port " + words[0] + " needs on, off or pulse MS"
-                            : "unknown command " + Quoted(command) + " (on, off, pulse MS or init)";
-    return std::nullopt;
-  }
-  if (request.action == SwitchAction::Pulse) {
-    const auto ms = words.size() > 2 ? WholeNumber(words[2], 1, kLongestMs) : std::nullopt;
-    if (!ms) {
-      error = "pulse takes 1 to " + std::to_string(kLongestMs) + " milliseconds" +
-              (words.size() > 2 ? ", not " + Quoted(words[2]) : std::string());
-      return std::nullopt;
-    }
-    request.pulseMs = *ms;
-  }
-  if (words.size() > expected) {
-    error = "unexpected " + Quoted(words[expected]);
-    return std::nullopt;
-  }
-  return request;
-}
-
-std::vector<std::string> CommandsFor(const SwitchRequest& request) {
-  const int index = request.port - 1;
-  switch (request.action) {
-    case SwitchAction::On: return {SwitchCommand(index, true)};
-    case SwitchAction::Off: return {SwitchCommand(index, false)};
-    case SwitchAction::Pulse: return {SwitchCommand(index, true), SwitchCommand(index, false)};
-    case SwitchAction::Init: break;
-  }
-  return {kInitCommand};
 }
 
 void SetUpLine(platform::SerialControl& comm, const LineText& line) {
@@ -308,7 +268,16 @@ int SwitchMain(int argc, char** argv) {
   }
   s.request = *request;
   s.line = ReadLineSettings();
+  if (s.request.comPort != 0) s.line.commPort = std::to_string(s.request.comPort);
   if (platform::interrupted()) return platform::interruptStatus();
+  // A window that holds the port carries the command; without one, the line is ours.
+  std::unique_ptr<platform::EndpointConnection> owner;
+  try {
+    owner = platform::connectEndpoint(platform::endpointName(CInt(s.line.commPort)));
+  } catch (const platform::Fault&) {
+    // A port number the store cannot give is reported by the line's set-up below.
+  }
+  if (owner) return AskOwner(*owner, s.line.commPort);
   if (!OpenLine()) {
     s.comm.reset();
     return switchstatus::kNoLine;

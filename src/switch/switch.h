@@ -2,6 +2,7 @@
 // tarnwick-switch: one command to the board from a script or a scheduled task,
 // over the line the window uses, with the line settings the window stored.
 
+#include "link/request.h"
 #include "persist/settings.h"
 #include "platform/serial.h"
 
@@ -9,24 +10,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-// Exit statuses, for the scripts that call the program.
-namespace switchstatus {
-inline constexpr int kAnswered = 0;   // the board answered, or --wait 0 and the bytes went out
-inline constexpr int kRefused = 1;    // the board answered "ERR"
-inline constexpr int kUsage = 2;      // bad arguments: nothing was sent
-inline constexpr int kNoLine = 3;     // the port could not be opened or set up, or the line was lost
-inline constexpr int kNoAnswer = 4;   // no answer within the wait
-}  // namespace switchstatus
-
-enum class SwitchAction { On, Off, Pulse, Init };
-
-struct SwitchRequest {
-  SwitchAction action = SwitchAction::Init;
-  int port = 0;        // 1 to 5; 0 for Init
-  int pulseMs = 0;     // how long a pulse holds the port on
-  int waitMs = 1000;   // how long to wait for each answer; 0: do not wait
-};
 
 // The one state record of the program.
 struct SwitchState {
@@ -40,16 +23,8 @@ struct SwitchState {
 
 extern SwitchState s;
 
-// The request the arguments make, or nullopt with error set to what is wrong.
-// help is set for --help (and nullopt returned).
-std::optional<SwitchRequest> ParseArguments(const std::vector<std::string>& args, std::string& error,
-                                            bool& help);
-
 // The usage text, one line per element.
 std::vector<std::string> UsageLines();
-
-// The commands the request sends, in order.
-std::vector<std::string> CommandsFor(const SwitchRequest& request);
 
 // Configures the serial control for the line as the window does (the port is
 // not opened); raises the first property the control refuses.

@@ -26,3 +26,18 @@ add_test(NAME e2e_wine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e.sh
                  $<TARGET_FILE:twk_helper>)
 set_tests_properties(e2e_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 240 SKIP_RETURN_CODE 77
                      ENVIRONMENT TARNWICK_PROGRAM_KIND=wine RESOURCE_LOCK pty)
+
+# A script switching through the window that holds the port: on, off, pulse
+# and init as a press does them, a pulse whose script is killed, stuck and
+# foreign clients, Exit during a pulse.
+if(TARGET tarnwick-switch)
+  add_test(NAME owner COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/owner.sh
+           $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-switch> $<TARGET_FILE:tarnwick-board>
+           $<TARGET_FILE:twk_helper>)
+  set_tests_properties(owner PROPERTIES LABELS e2e TIMEOUT 120 RESOURCE_LOCK pty)
+  add_test(NAME owner_wine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/owner.sh
+           ${TARNWICK_WINDOWS_BUILD}/tarnwick.exe ${TARNWICK_WINDOWS_BUILD}/tarnwick-switch.exe
+           $<TARGET_FILE:tarnwick-board> $<TARGET_FILE:twk_helper>)
+  set_tests_properties(owner_wine PROPERTIES LABELS "wine;no-asan" TIMEOUT 240 SKIP_RETURN_CODE 77
+                       ENVIRONMENT TARNWICK_PROGRAM_KIND=wine RESOURCE_LOCK pty)
+endif()

@@ -7,7 +7,7 @@
 # TARNWICK_PROGRAM_KIND=wine runs tarnwick-switch.exe under Wine (tests/e2e/lib.sh).
 # BOARD is tarnwick-board, or tarnwick-avr-board (the firmware in simavr), where
 # only the cases whose outcome the firmware changes run: answers and pins.
-# TARNWICK (the window, Linux only) holds the port for the "port in use" case.
+# TARNWICK (the window, Linux only) holds the port: the command goes through it.
 set -uo pipefail
 [ -e "$1" ] || { echo "switch: no $1 (scripts/build-windows makes tarnwick-switch.exe)" >&2; exit 77; }
 switch=$(realpath "$1") board=$(realpath "$2") window=${3:+$(realpath "$3")}
@@ -207,18 +207,26 @@ if [ -z "$avr" ]; then
   [ "$command_speed" = 19200 ] || fail "the stored speed 19200 was not used: $command_speed"
   [ "$(store_dump)" = "$store_before" ] || fail "the store changed: $(store_dump)"
 
-  # --- The port held by the window -------------------------------------------
+  # --- The port held by the window: the command goes through it -------------
   # Linux only: Wine lets a second process open a COM port another one holds
-  # (Windows refuses it), so there the case would show Wine, not the program.
+  # (Windows refuses it), so there the case would show Wine, not the program
+  # (tests/e2e/owner.sh runs the window's side under Wine).
   if [ -n "$window" ] && [ "$program_kind" = linux ]; then
     start_board "$board" "$link"
-    # The window needs no X server here; the lock file names its process.
+    # The window needs no X server here.
     QT_QPA_PLATFORM=offscreen start_program "$window" "$tmp/cwd" "$data"
     speed_is_19200() { [ "$(board_speed)" = 19200 ]; }
     await "the window to open the port" 20 speed_is_19200
     run 1 on
-    expect 3 "" "^\[OpenLine\] Error \(8010\) - The port is in use: .* is open in another program: process $program_pid \(tarnwick\), lock file .*, MSComm$" "1 on, port held by the window"
-    board_has "" || fail "a port held by the window still got [$(board_commands)]"
+    expect 0 "P01 OK" "" "1 on, port held by the window"
+    await "P01 through the window" 10 board_has "P01"
+    # Another COM port than the window's: no window there, and (linked to
+    # nothing, never to a real device) no device.
+    ln -sfn "$tmp/no-device" "$data/tarnwick/dosdevices/com9"
+    run --com 9 1 on
+    expect 3 "" "^\[OpenLine\] Error \(8002\) - .*COM9.*, MSComm$" "--com 9, a port without a window"
+    rm -f "$data/tarnwick/dosdevices/com9"
+    board_has "P01" || fail "--com 9 reached the window's board: [$(board_commands)]"
     kill -TERM "$program_pid"; wait "$program_pid" 2>/dev/null; program_pid=""
   fi
 fi

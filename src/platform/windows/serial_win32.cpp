@@ -41,19 +41,7 @@ constexpr size_t kBufferCap = 64 * 1024;
 constexpr UINT kMsgReceived = WM_APP + 1;
 constexpr UINT kMsgLineLost = WM_APP + 2;  // lParam: the Win32 error
 
-// The system's text for an error, with its number: "The system cannot find the
-// file specified. (2)".
-std::string systemMessage(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-      0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = n && text ? std::wstring(text, n) : std::wstring(L"error");
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' '))
-    message.pop_back();
-  return win::narrow(message) + " (" + std::to_string(error) + ")";
-}
+using win::systemMessage;
 
 class Win32SerialControl;
 

@@ -1,5 +1,6 @@
 #pragma once
-// UTF-8 (the program's text) to UTF-16 (the W functions) and back.
+// UTF-8 (the program's text) to UTF-16 (the W functions) and back, and the
+// system's texts in UTF-8.
 
 #include <windows.h>
 
@@ -23,6 +24,20 @@ inline std::string narrow(const std::wstring& text) {
   std::string out(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), n, nullptr, nullptr);
   return out;
+}
+
+// The system's text for an error, with its number: "The system cannot find the
+// file specified. (2)".
+inline std::string systemMessage(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+      0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = n && text ? std::wstring(text, n) : std::wstring(L"error");
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' '))
+    message.pop_back();
+  return narrow(message) + " (" + std::to_string(error) + ")";
 }
 
 // A window's text (caption, edit text) as UTF-8.
