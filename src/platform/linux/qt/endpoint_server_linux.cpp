@@ -333,7 +333,7 @@ class UnixServer final : public EndpointServer {
     const std::string folder = folderOf(path_);
     if (folder == shortFolder()) {
       if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        fail(faults::kAccessDenied, "Cannot create the folder of", errno);
+        fail(faults::kAccessDenied, "Cannot create the folder for the endpoint", errno);
       if (!isPrivateFolder(folder)) {
         raise(faults::kAccessDenied,
               "The folder " + folder +
@@ -345,12 +345,12 @@ class UnixServer final : public EndpointServer {
     for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
       const std::string level = folder.substr(0, at);
       if (::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) {
-        fail(faults::kAccessDenied, "Cannot create the folder of", errno);
+        fail(faults::kAccessDenied, "Cannot create the folder for the endpoint", errno);
       }
       if (at == std::string::npos) break;
     }
     struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0) fail(faults::kAccessDenied, "Cannot use the folder of", errno);
+    if (::stat(folder.c_str(), &st) != 0) fail(faults::kAccessDenied, "Cannot use the folder for the endpoint", errno);
     if (st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
       raise(faults::kAccessDenied, "The folder " + folder + " belongs to another user or is open to others' writing");
     }
@@ -361,7 +361,7 @@ class UnixServer final : public EndpointServer {
   void takeLock() {
     for (int attempt = 0; attempt < 8; ++attempt) {
       lock_.reset(::open(lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-      if (lock_.fd < 0) fail(faults::kAccessDenied, "Cannot create the lock file of", errno);
+      if (lock_.fd < 0) fail(faults::kAccessDenied, "Cannot create a lock file for the endpoint", errno);
       if (::flock(lock_.fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) raiseBusy();
         fail(faults::kPortOpenFailed, "Cannot lock", errno);
