@@ -31,3 +31,12 @@ target_link_libraries(test_switch_line PRIVATE tarnwick_switch tarnwick_testsupp
 add_test(NAME switch_line COMMAND test_switch_line)
 set_tests_properties(switch_line PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
                      TIMEOUT 120 RESOURCE_LOCK pty)
+
+# A test lab's power daemon: Debian's pdudaemon runs tarnwick-switch for its
+# HTTP requests, with the window closed and open. Skipped when pdudaemon or
+# curl is not installed.
+if(TARGET tarnwick-switch)
+  add_test(NAME pdu COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/switch/pdu.sh
+           $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick-switch> $<TARGET_FILE:tarnwick-board>)
+  set_tests_properties(pdu PROPERTIES LABELS e2e TIMEOUT 120 RESOURCE_LOCK pty SKIP_RETURN_CODE 77)
+endif()
