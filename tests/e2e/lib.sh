@@ -190,3 +190,25 @@ board_has() { [ "$(board_commands)" = "$1" ]; }
 # Output pin changes, as <port>:high or <port>:low (boards that report pins).
 board_pins() { awk '$1 == "pin" { print $4 ":" $5 }' "$tmp/board.out" | paste -sd' '; }
 pins_are() { [ "$(board_pins)" = "$1" ]; }
+
+# --- tarnwick-switch as a script runs it -----------------------------------
+# The script defines start ARG... (sets $switch_pid); then
+# finish WHAT   waits for it (at most a minute): $status, $tmp/out, $tmp/err (no CR)
+# run ARG...    start + finish
+# show          status and both streams on one line, for failure messages
+# last_spacing  milliseconds between the board's last two commands
+finish() {
+  local tries=1200
+  while kill -0 "$switch_pid" 2>/dev/null && ((tries-- > 0)); do sleep 0.05; done
+  kill -0 "$switch_pid" 2>/dev/null && { kill -KILL "$switch_pid"; fail "tarnwick-switch $* did not end"; }
+  status=0
+  wait "$switch_pid" || status=$?
+  tr -d '\r' <"$tmp/out.raw" >"$tmp/out"
+  tr -d '\r' <"$tmp/err.raw" >"$tmp/err"
+}
+run() { start "$@"; finish "$@"; }
+show() { echo "status $status, out [$(paste -sd'|' "$tmp/out")], err [$(paste -sd'|' "$tmp/err")]"; }
+last_spacing() {
+  awk '$1 ~ /^[0-9]+:[0-9]+:/ { split($1, t, ":"); ms[n++] = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000 }
+       END { printf "%.0f", ms[n - 1] - ms[n - 2] }' "$tmp/board.out"
+}

@@ -18,7 +18,7 @@ data=$tmp/data
 mkdir -p "$data/tarnwick/dosdevices" "$tmp/cwd"
 exit_button=$(centre 3960 2160 1335 375 0 0)
 
-# run ARG... / start ARG... + finish: as in tests/switch/switch.sh.
+# start ARG...: tarnwick-switch in the background (run, finish, show: lib.sh).
 start() {
   if [ "$program_kind" = wine ]; then
     (cd "$tmp/cwd" && exec timeout 60 wine "$switch" "$@") >"$tmp/out.raw" 2>"$tmp/err.raw" &
@@ -27,17 +27,6 @@ start() {
   fi
   switch_pid=$!
 }
-finish() {
-  local tries=1200
-  while kill -0 "$switch_pid" 2>/dev/null && ((tries-- > 0)); do sleep 0.05; done
-  kill -0 "$switch_pid" 2>/dev/null && { kill -KILL "$switch_pid"; fail "tarnwick-switch $* did not end"; }
-  status=0
-  wait "$switch_pid" || status=$?
-  tr -d '\r' <"$tmp/out.raw" >"$tmp/out"
-  tr -d '\r' <"$tmp/err.raw" >"$tmp/err"
-}
-run() { start "$@"; finish "$@"; }
-show() { echo "status $status, out [$(paste -sd'|' "$tmp/out")], err [$(paste -sd'|' "$tmp/err")]"; }
 expect() {  # STATUS OUT ERR_PATTERN WHAT (as in switch.sh)
   [ "$status" = "$1" ] || fail "$4: $(show), expected status $1"
   [ "$(paste -sd'|' "$tmp/out")" = "$2" ] || fail "$4: $(show), expected out [$2]"
@@ -48,10 +37,6 @@ expect() {  # STATUS OUT ERR_PATTERN WHAT (as in switch.sh)
   fi
 }
 board_ends_with() { [[ " $(board_commands)" == *" $1" ]]; }
-last_spacing() {
-  awk '$1 ~ /^[0-9]+:[0-9]+:/ { split($1, t, ":"); ms[n++] = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000 }
-       END { printf "%.0f", ms[n - 1] - ms[n - 2] }' "$tmp/board.out"
-}
 board_speed_is() { [ "$(board_speed)" = "$1" ]; }
 shown=$tmp/shown.txt
 shows() { [ "$program_kind" != linux ] || grep -qxF "$1" "$shown" 2>/dev/null; }

@@ -73,11 +73,6 @@ request() {
     || fail "$1 $query: $answer"
   [ "$answer" = "OK - accepted request" ] || fail "$1 $query answered [$answer]"
 }
-# Time of day in seconds of the board's last two commands, apart.
-last_spacing() {
-  awk '$1 ~ /^[0-9]+:[0-9]+:/ { split($1, t, ":"); s[n++] = t[1] * 3600 + t[2] * 60 + t[3] }
-       END { printf "%.0f", (s[n - 1] - s[n - 2]) * 1000 }' "$tmp/board.out"
-}
 
 # --- The window closed: tarnwick-switch opens COM1 itself --------------------
 request on

@@ -22,8 +22,8 @@ mkdir -p "$data/tarnwick/dosdevices" "$tmp/cwd"
 link=$(com1_link "$data")
 key='HKLM\SOFTWARE\Tarnwick Works\Tarnwick'
 
-# run ARG...  runs the program to its end: $status, $tmp/out, $tmp/err (no CR).
-# start ARG... starts it in the background: $switch_pid.
+# start ARG... starts it in the background: $switch_pid; run, finish, show and
+# last_spacing come from ../e2e/lib.sh.
 case $program_kind in
   linux)
     start() { (cd "$tmp/cwd" && XDG_DATA_HOME=$data exec "$switch" "$@") >"$tmp/out.raw" 2>"$tmp/err.raw" & switch_pid=$!; }
@@ -45,17 +45,6 @@ case $program_kind in
     store_dump() { timeout 60 wine reg query "$key" 2>&1 | tr -d '\r'; }
     ;;
 esac
-finish() {
-  local tries=1200
-  while kill -0 "$switch_pid" 2>/dev/null && ((tries-- > 0)); do sleep 0.05; done
-  kill -0 "$switch_pid" 2>/dev/null && { kill -KILL "$switch_pid"; fail "tarnwick-switch $* did not end"; }
-  status=0
-  wait "$switch_pid" || status=$?
-  tr -d '\r' <"$tmp/out.raw" >"$tmp/out"
-  tr -d '\r' <"$tmp/err.raw" >"$tmp/err"
-}
-run() { start "$@"; finish "$@"; }
-show() { echo "status $status, out [$(paste -sd'|' "$tmp/out")], err [$(paste -sd'|' "$tmp/err")]"; }
 expect() {  # STATUS OUT ERR_PATTERN WHAT (OUT lines joined with |; ERR: grep -E, "" for none)
   [ "$status" = "$1" ] || fail "$4: $(show), expected status $1"
   [ "$(paste -sd'|' "$tmp/out")" = "$2" ] || fail "$4: $(show), expected out [$2]"
@@ -67,11 +56,6 @@ expect() {  # STATUS OUT ERR_PATTERN WHAT (OUT lines joined with |; ERR: grep -E
 }
 # The board's last commands are $1 (answers and lost bytes on the firmware board).
 board_ends_with() { [[ " $(board_commands | sed 's/ *lost//g')" == *" $1" ]]; }
-# Milliseconds between the board's last two commands.
-last_spacing() {
-  awk '$1 ~ /^[0-9]+:[0-9]+:/ { split($1, t, ":"); ms[n++] = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000 }
-       END { printf "%.0f", ms[n - 1] - ms[n - 2] }' "$tmp/board.out"
-}
 
 # --- Bad arguments: refused before the port is opened ----------------------
 no_store=$(store_dump)
