@@ -14,6 +14,7 @@
 #include "platform/endpoint.h"
 #include "platform/fault.h"
 #include "platform/portable/endpoint_rules.h"
+#include "platform/windows/message_window.h"
 #include "platform/windows/endpoint_pipes_win32.h"
 #include "platform/windows/wintext.h"
 
@@ -99,17 +100,7 @@ class Win32EndpointServer final : public EndpointServer {
                                          systemMessage(error));
     }
     const HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
-    static const ATOM registered = [] {
-      WNDCLASSEXW wc{};
-      wc.cbSize = sizeof wc;
-      wc.lpfnWndProc = &endpointWindowProc;
-      wc.hInstance = GetModuleHandleW(nullptr);
-      wc.lpszClassName = kWindowClass;
-      return RegisterClassExW(&wc);
-    }();
-    (void)registered;
-    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    window_ = win::makeMessageWindow(kWindowClass, &endpointWindowProc);
     if (!port || !window_) {
       const DWORD error = GetLastError();
       CloseHandle(first);

@@ -17,6 +17,7 @@
 #include "platform/fault.h"
 #include "platform/portable/serial_model.h"
 #include "platform/serial.h"
+#include "platform/windows/message_window.h"
 #include "platform/windows/serial_calls.h"
 #include "platform/windows/wintext.h"
 
@@ -53,17 +54,7 @@ LRESULT CALLBACK eventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 class Win32SerialControl final : public SerialModel {
  public:
   explicit Win32SerialControl(std::unique_ptr<SerialCalls> calls) : SerialModel(kDcbRules), calls_(std::move(calls)) {
-    static const ATOM registered = [] {
-      WNDCLASSEXW wc{};
-      wc.cbSize = sizeof wc;
-      wc.lpfnWndProc = &eventWindowProc;
-      wc.hInstance = GetModuleHandleW(nullptr);
-      wc.lpszClassName = kWindowClass;
-      return RegisterClassExW(&wc);
-    }();
-    (void)registered;
-    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    window_ = win::makeMessageWindow(kWindowClass, &eventWindowProc);
     if (window_) SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     spaceEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);

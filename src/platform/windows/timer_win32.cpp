@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "platform/timer.h"
+#include "platform/windows/message_window.h"
 
 #include <algorithm>
 #include <map>
@@ -56,14 +57,7 @@ LRESULT CALLBACK timerWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 HWND timerWindow() {
-  if (gWindow) return gWindow;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &timerWindowProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"TarnwickTimers";
-  RegisterClassExW(&wc);
-  gWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  if (!gWindow) gWindow = win::makeMessageWindow(L"TarnwickTimers", &timerWindowProc);
   return gWindow;
 }
 
