@@ -197,6 +197,10 @@ pins_are() { [ "$(board_pins)" = "$1" ]; }
 # run ARG...    start + finish
 # show          status and both streams on one line, for failure messages
 # last_spacing  milliseconds between the board's last two commands
+# check_pulse MS WHAT  the board's last two commands MS apart, loosely: the
+#               board stamps each command when it reads it, late by however
+#               long a busy machine keeps it from running; a pulse cut short,
+#               or taken as tenths or seconds, is far outside
 finish() {
   local tries=1200
   while kill -0 "$switch_pid" 2>/dev/null && ((tries-- > 0)); do sleep 0.05; done
@@ -211,4 +215,10 @@ show() { echo "status $status, out [$(paste -sd'|' "$tmp/out")], err [$(paste -s
 last_spacing() {
   awk '$1 ~ /^[0-9]+:[0-9]+:/ { split($1, t, ":"); ms[n++] = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000 }
        END { printf "%.0f", ms[n - 1] - ms[n - 2] }' "$tmp/board.out"
+}
+check_pulse() {
+  local spacing
+  spacing=$(last_spacing)
+  echo "pulse of $1 ms ($2): the board saw the off $spacing ms after the on"
+  ((spacing >= $1 - 50 && spacing <= $1 + 1500)) || fail "a $1 ms pulse ($2) reached the board as $spacing ms"
 }

@@ -29,6 +29,18 @@ inline unsigned tableBits(std::size_t colours) {
   return bits;
 }
 
+// The image data as sub-blocks of at most 255 bytes, the empty block and the
+// trailer after `out`.
+inline std::vector<unsigned char> endImage(std::vector<unsigned char> out, const std::vector<unsigned char>& data) {
+  for (std::size_t at = 0; at < data.size(); at += 255) {
+    const std::size_t n = std::min<std::size_t>(255, data.size() - at);
+    out.push_back(static_cast<unsigned char>(n));
+    out.insert(out.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
+  }
+  out.insert(out.end(), {0, 0x3B});
+  return out;
+}
+
 inline std::vector<unsigned char> make(const Design& s) {
   std::vector<unsigned char> out{'G', 'I', 'F', '8', '9', 'a'};
   const auto word = [&](int v) {
@@ -103,13 +115,7 @@ inline std::vector<unsigned char> make(const Design& s) {
   }
   put(clear + 1, width);
   if (held > 0) data.push_back(static_cast<unsigned char>(bits));
-  for (std::size_t at = 0; at < data.size(); at += 255) {
-    const std::size_t n = std::min<std::size_t>(255, data.size() - at);
-    out.push_back(static_cast<unsigned char>(n));
-    out.insert(out.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
-  }
-  out.insert(out.end(), {0, 0x3B});
-  return out;
+  return endImage(std::move(out), data);
 }
 
 // 0xAARRGGBB over the screen, the image's transparent colour and what the
@@ -158,13 +164,7 @@ inline std::vector<unsigned char> endlessRun(std::size_t size, bool interlaced) 
   }
   put(clear + 1);
   if (held > 0) data.push_back(static_cast<unsigned char>(bits));
-  for (std::size_t at = 0; at < data.size(); at += 255) {
-    const std::size_t n = std::min<std::size_t>(255, data.size() - at);
-    out.push_back(static_cast<unsigned char>(n));
-    out.insert(out.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
-  }
-  out.insert(out.end(), {0, 0x3B});
-  return out;
+  return endImage(std::move(out), data);
 }
 
 // Indices that wander over all n colours, the same every run.
